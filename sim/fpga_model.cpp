@@ -1,0 +1,109 @@
+// The FPGA behind /dev/mem: banks as plain memory, registers as natively ordered halfwords.
+#include "sim/devices.h"
+#include "sim/sim.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <sys/mman.h>
+
+namespace {
+
+constexpr sim_fpga_bank banks[] = {
+    {0xFE000000ULL, 0x800000},
+    {0xF8000000ULL, 0x100000},
+    {0xF9000000ULL, 0x100000},
+};
+constexpr unsigned long long BANK2_PHYSICAL = 0xF8000000ULL;
+
+std::atomic<volatile uint8_t*> bank2{nullptr};
+std::atomic<unsigned> failMask{0};
+
+int bank_index(unsigned long long physical)
+{
+    for (int i = 0; i < 3; ++i)
+        if (banks[i].physical == physical)
+            return i;
+    return -1;
+}
+
+void init_registers(volatile uint8_t* base)
+{
+    const sim_board_conf& c = sim_conf();
+    auto set = [base](uint32_t off, uint16_t v) {
+        *reinterpret_cast<volatile uint16_t*>(base + off) = v;
+    };
+    set(0x04, c.boardId);
+    set(0x06, c.variant);
+    set(0x08, c.fpgaVersion);
+    set(0x0A, c.fpgaDate[0]);
+    set(0x0C, c.fpgaDate[1]);
+}
+
+int mem_ioctl(int, unsigned long request, unsigned long arg)
+{
+    sim_trace("/dev/mem", request, "arg=0x%lx", arg);
+    errno = ENOTTY;
+    return -1;
+}
+
+} // namespace
+
+const sim_device sim_dev_mem = {"/dev/mem", mem_ioctl, nullptr, nullptr};
+
+void* sim_fpga_mmap(void* addr, size_t length, int prot, int flags, unsigned long long offset)
+{
+    int index = bank_index(offset);
+    if (index < 0 || length == 0 || length > banks[index].size) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    if ((failMask.load() & (1u << index)) != 0) {
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
+    void* p = mmap(addr, length, prot, (flags & ~MAP_FIXED) | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return p;
+    sim_trace_line("/dev/mem mmap off=0x%llx len=0x%zx at=%s", offset, length,
+                   p == addr ? "requested" : "elsewhere");
+    if (offset == BANK2_PHYSICAL) {
+        auto* base = static_cast<volatile uint8_t*>(p);
+        init_registers(base);
+        bank2.store(base);
+    }
+    return p;
+}
+
+void sim_fpga_fail_mapping(unsigned long long physical, bool fail)
+{
+    int index = bank_index(physical);
+    if (index < 0)
+        return;
+    if (fail)
+        failMask.fetch_or(1u << index);
+    else
+        failMask.fetch_and(~(1u << index));
+}
+
+volatile uint8_t* sim_fpga_bank2() { return bank2.load(); }
+
+uint16_t sim_fpga_get16(uint32_t offset)
+{
+    volatile uint8_t* base = bank2.load();
+    return base ? *reinterpret_cast<volatile uint16_t*>(base + offset) : 0;
+}
+
+void sim_fpga_set16(uint32_t offset, uint16_t value)
+{
+    volatile uint8_t* base = bank2.load();
+    if (base)
+        *reinterpret_cast<volatile uint16_t*>(base + offset) = value;
+}
+
+void sim_fpga_set8(uint32_t offset, uint8_t value)
+{
+    volatile uint8_t* base = bank2.load();
+    if (base)
+        base[offset] = value;
+}

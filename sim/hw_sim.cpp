@@ -1,0 +1,189 @@
+// The hardware seam on the simulated board.
+//
+// Every absolute path resolves under the board directory R. A device exists when a file of
+// its name exists under R/dev; opening it gives an ordinary descriptor of that file with the
+// device's model attached, and requests on the descriptor go to the model.
+#include "board/hw.h"
+
+#include "sim/devices.h"
+#include "sim/sim.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const sim_device* const deviceTable[] = {
+    &sim_dev_mem,
+};
+
+constexpr int MAX_FDS = 4096;
+std::mutex fdMutex;
+const sim_device* fdDevice[MAX_FDS];
+
+const sim_device* device_for_path(const char* logical)
+{
+    for (const sim_device* dev : deviceTable)
+        if (std::strcmp(dev->path, logical) == 0)
+            return dev;
+    return nullptr;
+}
+
+} // namespace
+
+void hw_init()
+{
+    const char* root = std::getenv("OBRABI_ROOT");
+    if (root == nullptr || root[0] == '\0') {
+        std::fprintf(stderr,
+                     "obraBi: this build runs on a simulated board, and OBRABI_ROOT is not set.\n"
+                     "Make a board with   scripts/new-board DIR\n"
+                     "then run            OBRABI_ROOT=DIR obraBi_to_screen\n");
+        std::exit(2);
+    }
+    if (sim_attach(root) != 1) {
+        std::fprintf(stderr, "obraBi: OBRABI_ROOT=%s is no board directory; make one with "
+                             "scripts/new-board DIR\n",
+                     root);
+        std::exit(2);
+    }
+}
+
+int hw_path(const char* logical, char* out, std::size_t size)
+{
+    const char* root = sim_root();
+    int n = (logical[0] == '/' && root[0] != '\0')
+                ? std::snprintf(out, size, "%s%s", root, logical)
+                : std::snprintf(out, size, "%s", logical);
+    if (n < 0 || static_cast<std::size_t>(n) >= size) {
+        if (size > 0)
+            out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int hw_access(const char* path, int mode)
+{
+    char real[HW_PATH_SIZE];
+    if (hw_path(path, real, sizeof real) != 1) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return access(real, mode);
+}
+
+int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor)
+{
+    char real[HW_PATH_SIZE];
+    if (hw_path(path, real, sizeof real) != 1) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    // A node is an empty file; its device number is recorded in the trace.
+    int fd = open(real, O_WRONLY | O_CREAT | O_EXCL, mode & 07777);
+    if (fd < 0)
+        return -1;
+    close(fd);
+    sim_trace_line("%s mknod mode=0x%x dev=%u:%u", path, mode, major, minor);
+    return 0;
+}
+
+int hw_open(const char* path, int flags, unsigned mode)
+{
+    char real[HW_PATH_SIZE];
+    if (hw_path(path, real, sizeof real) != 1) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const sim_device* dev = device_for_path(path);
+    if (dev == nullptr)
+        return open(real, flags, mode);
+    if (sim_root()[0] == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    // A node stands in for the device: it must exist; it is never created or truncated.
+    int fd = open(real, O_RDWR);
+    if (fd < 0)
+        return -1;
+    if (fd >= MAX_FDS) {
+        close(fd);
+        errno = EMFILE;
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> hold(fdMutex);
+        fdDevice[fd] = dev;
+    }
+    if (dev->opened != nullptr)
+        dev->opened(fd);
+    return fd;
+}
+
+const sim_device* sim_device_of(int fd)
+{
+    if (fd < 0 || fd >= MAX_FDS)
+        return nullptr;
+    std::lock_guard<std::mutex> hold(fdMutex);
+    return fdDevice[fd];
+}
+
+int hw_close(int fd)
+{
+    const sim_device* dev = sim_device_of(fd);
+    if (dev != nullptr) {
+        if (dev->closed != nullptr)
+            dev->closed(fd);
+        std::lock_guard<std::mutex> hold(fdMutex);
+        fdDevice[fd] = nullptr;
+    }
+    return close(fd);
+}
+
+int hw_ioctl_value(int fd, unsigned long request, unsigned long value)
+{
+    const sim_device* dev = sim_device_of(fd);
+    if (dev == nullptr)
+        return ioctl(fd, request, value);
+    if (dev->ioctl == nullptr) {
+        sim_trace(dev->path, request, "arg=0x%lx", value);
+        return 0;
+    }
+    return dev->ioctl(fd, request, value);
+}
+
+int hw_ioctl(int fd, unsigned long request, void* arg)
+{
+    return hw_ioctl_value(fd, request, static_cast<unsigned long>(reinterpret_cast<uintptr_t>(arg)));
+}
+
+void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
+              unsigned long long offset)
+{
+    if (sim_device_of(fd) != &sim_dev_mem) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    return sim_fpga_mmap(addr, length, prot, flags, offset);
+}
+
+int hw_system(const char* command) { return std::system(command); }
+FILE* hw_popen(const char* command, const char* mode) { return popen(command, mode); }
+int hw_pclose(FILE* stream) { return pclose(stream); }
+
+int hw_reboot(int how)
+{
+    // Recorded, never carried out.
+    sim_trace_line("reboot how=0x%x", static_cast<unsigned>(how));
+    return 0;
+}

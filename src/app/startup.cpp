@@ -1,0 +1,128 @@
+// main's start-up: log target, configuration, board gates, then the hardware and the two
+// audio paths. Configurations that must not run park the process; invalid addresses end it.
+#include "app/startup.h"
+
+#include "board/fpga.h"
+#include "board/hw.h"
+#include "board/max9850.h"
+#include "codec/g711.h"
+#include "config/env.h"
+#include "config/para.h"
+#include "log/log.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void park(unsigned seconds)
+{
+    for (;;)
+        sleep(seconds);
+}
+
+struct address_key {
+    const char* key;
+    char (bridge_params::*field)[PARAM_TEXT_SIZE];
+    const char* message;
+};
+
+constexpr address_key addressKeys[] = {
+    {"OUT_DEST", &bridge_params::outDest, "%s/OUT_DEST : %s, invalid\n"},
+    {"OUT_SRC", &bridge_params::outSrc, "%s/OUT_SRC : %s, invalid\n"},
+    {"IN_DEST", &bridge_params::inDest, "%s/IN_DEST : %s, invalid\n"},
+    {"IN_SRC", &bridge_params::inSrc, "%s/IN_SRC : %s, invalid\n"},
+};
+
+// The steps after the board gates: until the hardware bring-up is built the bridge parks here.
+[[noreturn]] void run_hardware_and_audio(bridge_params&) { park(10); }
+
+} // namespace
+
+const char* base_name_of(const char* invocationPath)
+{
+    const char* slash = std::strrchr(invocationPath, '/');
+    return slash != nullptr ? slash + 1 : invocationPath;
+}
+
+int wants_screen_log(const char* baseName)
+{
+    return std::strstr(baseName, "_to_screen") != nullptr ? 1 : 0;
+}
+
+int is_valid_ipv4(const char* text) { return inet_addr(text) != INADDR_NONE ? 1 : 0; }
+
+void read_addresses(bridge_params& params, int variantBoard)
+{
+    for (const address_key& k : addressKeys) {
+        char* field = params.*k.field;
+        if (para_get(PARA_FILE, k.key, field, PARAM_TEXT_SIZE) == 1 && is_valid_ipv4(field) == 1)
+            continue;
+        if (variantBoard == 1 && field == params.inSrc) {
+            std::memset(params.inSrc, 0, sizeof params.inSrc); // no source filter
+            continue;
+        }
+        log_printf(k.message, PARA_FILE, field);
+        std::exit(0);
+    }
+}
+
+int choose_max9850_address(int fpgaVersion, int variantBoard)
+{
+    int addr = MAX9850_ADDR_DEFAULT;
+    if (fpgaVersion == 257)
+        addr = MAX9850_ADDR_ALT;
+    if (fpgaVersion > 257 && variantBoard == 1)
+        addr = MAX9850_ADDR_ALT;
+    return addr;
+}
+
+void run_bridge(const char* invocationPath)
+{
+    static bridge_params params;
+
+    // The full base name decides the log target; progName keeps what fits of it.
+    const char* base = base_name_of(invocationPath);
+    std::snprintf(params.progName, sizeof params.progName, "%s", base);
+    if (wants_screen_log(base) == 1)
+        log_to_screen();
+    else
+        log_to_file();
+    log_set_path(LOG_FILE_PATH);
+    env_init(1);
+    map_fpga_banks();
+
+    std::memset(params.outDest, 0, sizeof params.outDest);
+    std::memset(params.outSrc, 0, sizeof params.outSrc);
+    std::memset(params.inDest, 0, sizeof params.inDest);
+    std::memset(params.inSrc, 0, sizeof params.inSrc);
+    std::memset(params.waitValue, 0, sizeof params.waitValue);
+
+    if (hw_access(PARA_FILE, F_OK) != 0 || hw_access(PARA_FILE, R_OK) != 0) {
+        log_printf("no %s\n", PARA_FILE);
+        park(10);
+    }
+    if (para_get(PARA_FILE, "WAIT", params.waitValue, sizeof params.waitValue) == 1 &&
+        std::strcmp(params.waitValue, "on") == 0) {
+        log_printf("WAIT is on\n");
+        park(10);
+    }
+    const int variantBoard = board_variant_is_t();
+    read_addresses(params, variantBoard);
+
+    build_g711_tables();
+
+    const int version = fpga_version();
+    if (version == 256)
+        park(100);
+    if (env_get("INTERCOMM", params.intercommValue, sizeof params.intercommValue) == 1 &&
+        std::strcmp(params.intercommValue, "0") == 0)
+        park(100);
+
+    max9850I2cAddr = choose_max9850_address(version, variantBoard);
+
+    run_hardware_and_audio(params);
+}

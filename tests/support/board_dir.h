@@ -1,0 +1,31 @@
+// A simulated board directory for unit tests: made fresh in /tmp, attached, removed after.
+#pragma once
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+class board_dir {
+public:
+    board_dir();
+    ~board_dir();
+    board_dir(const board_dir&) = delete;
+    board_dir& operator=(const board_dir&) = delete;
+
+    const std::string& root() const { return root_; }
+    // The file behind a logical path, "/var/obraBi_para" -> R/var/obraBi_para.
+    std::string path(const std::string& logical) const { return root_ + logical; }
+    void write(const std::string& logical, const std::string& content, int mode = 0644) const;
+    std::string read(const std::string& logical) const;
+    bool exists(const std::string& logical) const;
+    void remove(const std::string& logical) const;
+    // Creates the device node files of a complete board.
+    void add_devices() const;
+    // Writes R/sim/board.conf and attaches again so that it takes effect.
+    void configure(const std::string& boardConf) const;
+
+private:
+    std::string root_;
+};
+
+std::string read_file(const std::string& path);
