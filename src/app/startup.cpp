@@ -18,8 +18,7 @@
 
 namespace {
 
-[[noreturn]] void park(unsigned seconds)
-{
+[[noreturn]] void park(unsigned seconds) {
     for (;;)
         sleep(seconds);
 }
@@ -38,25 +37,26 @@ constexpr address_key addressKeys[] = {
 };
 
 // The steps after the board gates: until the hardware bring-up is built the bridge parks here.
-[[noreturn]] void run_hardware_and_audio(bridge_params&) { park(10); }
+[[noreturn]] void run_hardware_and_audio(bridge_params&) {
+    park(10);
+}
 
 } // namespace
 
-const char* base_name_of(const char* invocationPath)
-{
+const char* base_name_of(const char* invocationPath) {
     const char* slash = std::strrchr(invocationPath, '/');
     return slash != nullptr ? slash + 1 : invocationPath;
 }
 
-int wants_screen_log(const char* baseName)
-{
+int wants_screen_log(const char* baseName) {
     return std::strstr(baseName, "_to_screen") != nullptr ? 1 : 0;
 }
 
-int is_valid_ipv4(const char* text) { return inet_addr(text) != INADDR_NONE ? 1 : 0; }
+int is_valid_ipv4(const char* text) {
+    return inet_addr(text) != INADDR_NONE ? 1 : 0;
+}
 
-void read_addresses(bridge_params& params, int variantBoard)
-{
+void read_addresses(bridge_params& params, int variantBoard) {
     for (const address_key& k : addressKeys) {
         char* field = params.*k.field;
         if (para_get(PARA_FILE, k.key, field, PARAM_TEXT_SIZE) == 1 && is_valid_ipv4(field) == 1)
@@ -70,8 +70,7 @@ void read_addresses(bridge_params& params, int variantBoard)
     }
 }
 
-int choose_max9850_address(int fpgaVersion, int variantBoard)
-{
+int choose_max9850_address(int fpgaVersion, int variantBoard) {
     int addr = MAX9850_ADDR_DEFAULT;
     if (fpgaVersion == 257)
         addr = MAX9850_ADDR_ALT;
@@ -80,8 +79,7 @@ int choose_max9850_address(int fpgaVersion, int variantBoard)
     return addr;
 }
 
-void run_bridge(const char* invocationPath)
-{
+void run_bridge(const char* invocationPath) {
     static bridge_params params;
 
     // The full base name decides the log target; progName keeps what fits of it.
