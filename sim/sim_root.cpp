@@ -128,7 +128,7 @@ int sim_attach(const char* root) {
         return 0;
     }
     sim_detach();
-    std::snprintf(rootPath, sizeof rootPath, "%s", resolved);
+    std::memcpy(rootPath, resolved, std::strlen(resolved) + 1); // at most 512 characters
     load_conf();
     if (conf.trace[0] != '\0') {
         std::lock_guard<std::mutex> hold(traceMutex);

@@ -1,0 +1,81 @@
+"""Test hosts in network namespaces that the test makes itself.
+
+Every host gets one interface eth0 with an address in 198.18.0.0/24 (the range set aside
+for network tests), plugged into one bridge in a namespace of its own. The addresses exist
+only inside these namespaces, and everything is removed again by close().
+"""
+
+import os
+import subprocess
+import sys
+import unittest
+
+SUBNET = "198.18.0"
+
+
+def ip(*args, check=True):
+    return subprocess.run(["ip"] + list(args), check=check, capture_output=True, text=True)
+
+
+def require_namespaces(test):
+    """Namespaces need root. In CI they must run: there a missing privilege fails the test."""
+    if os.geteuid() != 0:
+        if os.environ.get("CI"):
+            test.fail("network namespace tests need root")
+        raise unittest.SkipTest("network namespace tests need root")
+
+
+class Network:
+    def __init__(self, hosts):
+        self.prefix = "ob%d" % (os.getpid() % 100000)
+        self.switch = self.prefix + "sw"
+        self.namespaces = []
+        self.addr = {}
+        try:
+            self._add_ns(self.switch)
+            ip("-n", self.switch, "link", "add", "br0", "type", "bridge")
+            # Multicast is flooded to every port: no querier runs on this test network.
+            ip("-n", self.switch, "link", "set", "br0", "type", "bridge", "mcast_snooping", "0")
+            ip("-n", self.switch, "link", "set", "br0", "up")
+            for index, host in enumerate(hosts):
+                self._add_host(host, index + 1)
+        except Exception:
+            self.close()
+            raise
+
+    def _add_ns(self, name):
+        ip("netns", "add", name)
+        self.namespaces.append(name)
+        ip("-n", name, "link", "set", "lo", "up")
+
+    def _add_host(self, host, number):
+        ns = self.ns(host)
+        self._add_ns(ns)
+        port = "%sp%d" % (self.prefix, number)
+        ip("link", "add", "eth0", "netns", ns, "type", "veth", "peer", "name", port,
+           "netns", self.switch)
+        ip("-n", self.switch, "link", "set", port, "master", "br0", "up")
+        address = "%s.%d" % (SUBNET, number)
+        ip("-n", ns, "addr", "add", address + "/24", "dev", "eth0")
+        ip("-n", ns, "link", "set", "eth0", "up")
+        ip("-n", ns, "route", "add", "224.0.0.0/3", "dev", "eth0")
+        self.addr[host] = address
+
+    def ns(self, host):
+        return self.prefix + host
+
+    def run(self, host, argv, **kw):
+        return subprocess.run(["ip", "netns", "exec", self.ns(host)] + argv, **kw)
+
+    def popen(self, host, argv, **kw):
+        return subprocess.Popen(["ip", "netns", "exec", self.ns(host)] + argv, **kw)
+
+    def tool(self, host, *args, **kw):
+        """Runs tests/system/nettools.py in the host's namespace."""
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nettools.py")
+        return self.popen(host, [sys.executable, script] + [str(a) for a in args], **kw)
+
+    def close(self):
+        for name in reversed(self.namespaces):
+            ip("netns", "del", name, check=False)
+        self.namespaces = []

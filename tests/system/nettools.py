@@ -1,0 +1,58 @@
+"""Small network tools that system tests run inside a test host's namespace.
+
+  send DEST PORT COUNT SIZE [INTERVAL]   sends COUNT datagrams of SIZE bytes (pattern 0x55)
+  sniff IFACE PORT COUNT TIMEOUT         prints one JSON line per UDP datagram seen on IFACE
+                                         to PORT: {"tos", "length", "head", "tail"}
+"""
+
+import json
+import socket
+import struct
+import sys
+import time
+
+
+def send(dest, port, count, size, interval=0.01):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    payload = bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * max(0, size - 4)
+    for _ in range(count):
+        s.sendto(payload[:size], (dest, port))
+        time.sleep(interval)
+
+
+def sniff(iface, port, count, timeout):
+    ETH_P_IP = 0x0800
+    s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(ETH_P_IP))
+    s.bind((iface, 0))
+    s.settimeout(0.5)
+    deadline = time.monotonic() + timeout
+    seen = 0
+    while seen < count and time.monotonic() < deadline:
+        try:
+            frame = s.recv(65535)
+        except socket.timeout:
+            continue
+        ip = frame[14:]
+        if len(ip) < 28 or ip[9] != 17:
+            continue
+        ihl = (ip[0] & 0x0F) * 4
+        udp = ip[ihl:]
+        dport = struct.unpack("!H", udp[2:4])[0]
+        if dport != port:
+            continue
+        payload = udp[8:struct.unpack("!H", udp[4:6])[0]]
+        print(json.dumps({"tos": ip[1], "length": len(payload), "head": payload[:4].hex(),
+                          "tail": payload[772:776].hex(), "src": socket.inet_ntoa(ip[12:16]),
+                          "dst": socket.inet_ntoa(ip[16:20])}), flush=True)
+        seen += 1
+
+
+if __name__ == "__main__":
+    cmd = sys.argv[1]
+    if cmd == "send":
+        send(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]),
+             float(sys.argv[6]) if len(sys.argv) > 6 else 0.01)
+    elif cmd == "sniff":
+        sniff(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5]))
+    else:
+        sys.exit("unknown command " + cmd)
