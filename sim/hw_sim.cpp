@@ -167,12 +167,57 @@ void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
     return sim_fpga_mmap(addr, length, prot, flags, offset);
 }
 
+namespace {
+
+// Board tools named without a path ("more", "pidof") are looked up in R/bin first, so that a
+// board directory can hold the board's own version of a tool whose host version behaves
+// differently. The command runs after "PATH='R/bin':$PATH;", R quoted as one word.
+constexpr std::size_t SIM_COMMAND_SIZE = 8192;
+
+int with_board_path(const char* command, char* out, std::size_t size) {
+    std::size_t o = 0;
+    auto put = [&](const char* text) {
+        for (; *text != '\0'; ++text) {
+            if (o + 1 >= size)
+                return false;
+            out[o++] = *text;
+        }
+        return true;
+    };
+    bool ok = put("PATH='");
+    for (const char* p = sim_root(); ok && *p != '\0'; ++p) {
+        const char one[2] = {*p, '\0'};
+        ok = *p == '\'' ? put("'\\''") : put(one);
+    }
+    ok = ok && put("/bin':\"$PATH\"; ") && put(command);
+    out[ok ? o : 0] = '\0';
+    return ok ? 1 : 0;
+}
+
+} // namespace
+
 int hw_system(const char* command) {
-    return std::system(command);
+    if (sim_root()[0] == '\0')
+        return std::system(command);
+    char line[SIM_COMMAND_SIZE];
+    if (with_board_path(command, line, sizeof line) != 1) {
+        errno = E2BIG;
+        return -1;
+    }
+    return std::system(line);
 }
+
 FILE* hw_popen(const char* command, const char* mode) {
-    return popen(command, mode);
+    if (sim_root()[0] == '\0')
+        return popen(command, mode);
+    char line[SIM_COMMAND_SIZE];
+    if (with_board_path(command, line, sizeof line) != 1) {
+        errno = E2BIG;
+        return nullptr;
+    }
+    return popen(line, mode);
 }
+
 int hw_pclose(FILE* stream) {
     return pclose(stream);
 }
@@ -180,5 +225,11 @@ int hw_pclose(FILE* stream) {
 int hw_reboot(int how) {
     // Recorded, never carried out.
     sim_trace_line("reboot how=0x%x", static_cast<unsigned>(how));
+    return 0;
+}
+
+int hw_killall(const char* name) {
+    // Recorded, never carried out: the processes of the host are not the board's.
+    sim_trace_line("killall name=%s", name);
     return 0;
 }

@@ -37,3 +37,7 @@ int hw_system(const char* command);
 FILE* hw_popen(const char* command, const char* mode);
 int hw_pclose(FILE* stream);
 int hw_reboot(int how);
+// Stops every process of the given name, the way the board's services do it: "killall NAME"
+// through /bin/sh. Result: the raw wait status of the shell, or -1. The simulated board
+// records the request and stops nothing.
+int hw_killall(const char* name);

@@ -1,6 +1,9 @@
 // The hardware seam on the real board: every call goes to the system unchanged.
 #include "board/hw.h"
 
+#include "config/shell_arg.h"
+#include "util/process.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -63,4 +66,11 @@ int hw_pclose(FILE* stream) {
 }
 int hw_reboot(int how) {
     return reboot(how);
+}
+
+int hw_killall(const char* name) {
+    char command[128] = "killall ";
+    if (shell_append_word(command, sizeof command, name) != 1)
+        return -1;
+    return run_shell(command);
 }
