@@ -22,8 +22,8 @@ uint32_t lineSetup[LINES];
 int gpio_ioctl(int, unsigned long request, unsigned long arg) {
     const unsigned command = static_cast<unsigned>((request >> 24) & 0xFF);
     const unsigned line = static_cast<unsigned>(request & 0xFFFF);
-    const bool wellFormed =
-        (request & 0x00FF0000UL) == 0 && static_cast<uint64_t>(request) <= 0xFFFFFFFFu;
+    // Bits 23..16 and anything above bit 31 are never set in a request word.
+    const bool wellFormed = (static_cast<uint64_t>(request) & ~uint64_t{0xFF00FFFF}) == 0;
     if (wellFormed && command == 0x02) {
         std::lock_guard<std::mutex> hold(stateMutex);
         lineState[line] = static_cast<int32_t>(arg);
