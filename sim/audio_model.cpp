@@ -40,12 +40,12 @@ constexpr int RING_FRAMES = 64;
 constexpr uint32_t REG_CAPTURE_INDEX = 0x2708;
 constexpr uint32_t REG_READ_INDEX = 0x270A;
 constexpr uint32_t REG_PENDING = 0x270D;
-constexpr uint8_t FRAME_HEAD[AUDIO_FRAME_HEAD] = {0x00, 0x01, 0x00, 0x00};
+constexpr uint8_t CAPTURE_HEAD[FRAME_HEAD_SIZE] = {0x00, 0x01, 0x00, 0x00};
 constexpr uint32_t WAV_RATE = 8000;
 constexpr size_t WAV_HEADER_SIZE = 44;
-constexpr size_t SAMPLE_BYTES = 2 * AUDIO_FRAME_SAMPLES;
+constexpr size_t SAMPLE_BYTES = 2 * FRAME_SAMPLES;
 
-using frame_bytes = uint8_t[AUDIO_FRAME_SIZE];
+using frame_bytes = uint8_t[PCM_FRAME_SIZE];
 
 // --- capture source -------------------------------------------------------------------
 
@@ -200,23 +200,22 @@ void capture_one(wav_source& src) {
     if (ringCount == RING_FRAMES) {
         const uint8_t* old = ring[ringHead];
         log_event(captureLog, "drop",
-                  static_cast<unsigned>(old[AUDIO_FRAME_TAIL_OFFSET] << 8 |
-                                        old[AUDIO_FRAME_TAIL_OFFSET + 1]));
+                  static_cast<unsigned>(old[PCM_TAIL_OFFSET] << 8 | old[PCM_TAIL_OFFSET + 1]));
         ringHead = (ringHead + 1) % RING_FRAMES;
         --ringCount;
         ++takenTotal;
     }
     uint8_t* f = ring[(ringHead + ringCount) % RING_FRAMES];
-    std::memcpy(f, FRAME_HEAD, sizeof FRAME_HEAD);
-    for (size_t i = 0; i < AUDIO_FRAME_SAMPLES; ++i) {
+    std::memcpy(f, CAPTURE_HEAD, sizeof CAPTURE_HEAD);
+    for (size_t i = 0; i < FRAME_SAMPLES; ++i) {
         // WAV samples are little-endian, the device's big-endian.
-        f[AUDIO_FRAME_HEAD + 2 * i] = samples[2 * i + 1];
-        f[AUDIO_FRAME_HEAD + 2 * i + 1] = samples[2 * i];
+        f[PCM_SAMPLES_OFFSET + 2 * i] = samples[2 * i + 1];
+        f[PCM_SAMPLES_OFFSET + 2 * i + 1] = samples[2 * i];
     }
-    f[AUDIO_FRAME_TAIL_OFFSET] = static_cast<uint8_t>(captureCounter >> 8);
-    f[AUDIO_FRAME_TAIL_OFFSET + 1] = static_cast<uint8_t>(captureCounter);
-    f[AUDIO_FRAME_TAIL_OFFSET + 2] = 0;
-    f[AUDIO_FRAME_TAIL_OFFSET + 3] = 0;
+    f[PCM_TAIL_OFFSET] = static_cast<uint8_t>(captureCounter >> 8);
+    f[PCM_TAIL_OFFSET + 1] = static_cast<uint8_t>(captureCounter);
+    f[PCM_TAIL_OFFSET + 2] = 0;
+    f[PCM_TAIL_OFFSET + 3] = 0;
     ++ringCount;
     ++capturedTotal;
     log_event(captureLog, "cap", captureCounter);
@@ -330,13 +329,12 @@ int read_frame(uint8_t* out) {
         return -1;
     }
     const uint8_t* f = ring[ringHead];
-    std::memcpy(out, f, AUDIO_FRAME_SIZE);
+    std::memcpy(out, f, PCM_FRAME_SIZE);
     ringHead = (ringHead + 1) % RING_FRAMES;
     --ringCount;
     ++takenTotal;
-    log_event(
-        captureLog, "read",
-        static_cast<unsigned>(f[AUDIO_FRAME_TAIL_OFFSET] << 8 | f[AUDIO_FRAME_TAIL_OFFSET + 1]));
+    log_event(captureLog, "read",
+              static_cast<unsigned>(f[PCM_TAIL_OFFSET] << 8 | f[PCM_TAIL_OFFSET + 1]));
     publish_ring_registers();
     return 0;
 }
@@ -345,12 +343,12 @@ int play_frame(const uint8_t* in) {
     const int muted = sim_playback_enabled() == 1 ? 0 : 1;
     uint8_t samples[SAMPLE_BYTES] = {};
     if (!muted)
-        for (size_t i = 0; i < AUDIO_FRAME_SAMPLES; ++i) {
-            samples[2 * i] = in[AUDIO_FRAME_HEAD + 2 * i + 1];
-            samples[2 * i + 1] = in[AUDIO_FRAME_HEAD + 2 * i];
+        for (size_t i = 0; i < FRAME_SAMPLES; ++i) {
+            samples[2 * i] = in[PCM_SAMPLES_OFFSET + 2 * i + 1];
+            samples[2 * i + 1] = in[PCM_SAMPLES_OFFSET + 2 * i];
         }
     const unsigned counter =
-        static_cast<unsigned>(in[AUDIO_FRAME_TAIL_OFFSET] << 8 | in[AUDIO_FRAME_TAIL_OFFSET + 1]);
+        static_cast<unsigned>(in[PCM_TAIL_OFFSET] << 8 | in[PCM_TAIL_OFFSET + 1]);
     std::lock_guard<std::mutex> hold(playMutex);
     if (playbackFile != nullptr) {
         std::fseek(playbackFile, static_cast<long>(WAV_HEADER_SIZE + playbackBytes), SEEK_SET);

@@ -24,16 +24,14 @@ constexpr long WATCH_PERIOD_NS = 2000000; // the codec reset holds the bit low f
 std::atomic<volatile uint8_t*> bank2{nullptr};
 std::atomic<unsigned> failMask{0};
 
-int bank_index(unsigned long long physical)
-{
+int bank_index(unsigned long long physical) {
     for (int i = 0; i < 3; ++i)
         if (banks[i].physical == physical)
             return i;
     return -1;
 }
 
-void init_registers(volatile uint8_t* base)
-{
+void init_registers(volatile uint8_t* base) {
     const sim_board_conf& c = sim_conf();
     auto set = [base](uint32_t off, uint16_t v) {
         *reinterpret_cast<volatile uint16_t*>(base + off) = v;
@@ -47,8 +45,7 @@ void init_registers(volatile uint8_t* base)
 
 // The registers are plain memory, so a change of the codec run bit is seen by looking: a
 // change undone within one look (a few milliseconds) is not seen.
-void watch_control()
-{
+void watch_control() {
     volatile uint8_t* seenBase = nullptr;
     uint16_t seen = 0;
     for (;;) {
@@ -69,8 +66,7 @@ void watch_control()
     }
 }
 
-int mem_ioctl(int, unsigned long request, unsigned long arg)
-{
+int mem_ioctl(int, unsigned long request, unsigned long arg) {
     sim_trace("/dev/mem", request, "arg=0x%lx", arg);
     errno = ENOTTY;
     return -1;
@@ -80,8 +76,7 @@ int mem_ioctl(int, unsigned long request, unsigned long arg)
 
 const sim_device sim_dev_mem = {"/dev/mem", mem_ioctl, nullptr, nullptr};
 
-void* sim_fpga_mmap(void* addr, size_t length, int prot, int flags, unsigned long long offset)
-{
+void* sim_fpga_mmap(void* addr, size_t length, int prot, int flags, unsigned long long offset) {
     int index = bank_index(offset);
     if (index < 0 || length == 0 || length > banks[index].size) {
         errno = EINVAL;
@@ -105,8 +100,7 @@ void* sim_fpga_mmap(void* addr, size_t length, int prot, int flags, unsigned lon
     return p;
 }
 
-void sim_fpga_fail_mapping(unsigned long long physical, bool fail)
-{
+void sim_fpga_fail_mapping(unsigned long long physical, bool fail) {
     int index = bank_index(physical);
     if (index < 0)
         return;
@@ -116,30 +110,28 @@ void sim_fpga_fail_mapping(unsigned long long physical, bool fail)
         failMask.fetch_and(~(1u << index));
 }
 
-volatile uint8_t* sim_fpga_bank2() { return bank2.load(); }
+volatile uint8_t* sim_fpga_bank2() {
+    return bank2.load();
+}
 
-uint16_t sim_fpga_get16(uint32_t offset)
-{
+uint16_t sim_fpga_get16(uint32_t offset) {
     volatile uint8_t* base = bank2.load();
     return base ? *reinterpret_cast<volatile uint16_t*>(base + offset) : 0;
 }
 
-void sim_fpga_set16(uint32_t offset, uint16_t value)
-{
+void sim_fpga_set16(uint32_t offset, uint16_t value) {
     volatile uint8_t* base = bank2.load();
     if (base)
         *reinterpret_cast<volatile uint16_t*>(base + offset) = value;
 }
 
-void sim_fpga_set8(uint32_t offset, uint8_t value)
-{
+void sim_fpga_set8(uint32_t offset, uint8_t value) {
     volatile uint8_t* base = bank2.load();
     if (base)
         base[offset] = value;
 }
 
-void sim_fpga_watch_start()
-{
+void sim_fpga_watch_start() {
     static std::once_flag started;
     std::call_once(started, [] { std::thread(watch_control).detach(); });
 }

@@ -31,8 +31,7 @@ constexpr int MAX_FDS = 4096;
 std::mutex fdMutex;
 const sim_device* fdDevice[MAX_FDS];
 
-const sim_device* device_for_path(const char* logical)
-{
+const sim_device* device_for_path(const char* logical) {
     for (const sim_device* dev : deviceTable)
         if (std::strcmp(dev->path, logical) == 0)
             return dev;
@@ -41,8 +40,7 @@ const sim_device* device_for_path(const char* logical)
 
 } // namespace
 
-void hw_init()
-{
+void hw_init() {
     const char* root = std::getenv("OBRABI_ROOT");
     if (root == nullptr || root[0] == '\0') {
         std::fprintf(stderr,
@@ -52,19 +50,18 @@ void hw_init()
         std::exit(2);
     }
     if (sim_attach(root) != 1) {
-        std::fprintf(stderr, "obraBi: OBRABI_ROOT=%s is no board directory; make one with "
-                             "scripts/new-board DIR\n",
+        std::fprintf(stderr,
+                     "obraBi: OBRABI_ROOT=%s is no board directory; make one with "
+                     "scripts/new-board DIR\n",
                      root);
         std::exit(2);
     }
 }
 
-int hw_path(const char* logical, char* out, std::size_t size)
-{
+int hw_path(const char* logical, char* out, std::size_t size) {
     const char* root = sim_root();
-    int n = (logical[0] == '/' && root[0] != '\0')
-                ? std::snprintf(out, size, "%s%s", root, logical)
-                : std::snprintf(out, size, "%s", logical);
+    int n = (logical[0] == '/' && root[0] != '\0') ? std::snprintf(out, size, "%s%s", root, logical)
+                                                   : std::snprintf(out, size, "%s", logical);
     if (n < 0 || static_cast<std::size_t>(n) >= size) {
         if (size > 0)
             out[0] = '\0';
@@ -73,8 +70,7 @@ int hw_path(const char* logical, char* out, std::size_t size)
     return 1;
 }
 
-int hw_access(const char* path, int mode)
-{
+int hw_access(const char* path, int mode) {
     char real[HW_PATH_SIZE];
     if (hw_path(path, real, sizeof real) != 1) {
         errno = ENAMETOOLONG;
@@ -83,8 +79,7 @@ int hw_access(const char* path, int mode)
     return access(real, mode);
 }
 
-int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor)
-{
+int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor) {
     char real[HW_PATH_SIZE];
     if (hw_path(path, real, sizeof real) != 1) {
         errno = ENAMETOOLONG;
@@ -99,8 +94,7 @@ int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor)
     return 0;
 }
 
-int hw_open(const char* path, int flags, unsigned mode)
-{
+int hw_open(const char* path, int flags, unsigned mode) {
     char real[HW_PATH_SIZE];
     if (hw_path(path, real, sizeof real) != 1) {
         errno = ENAMETOOLONG;
@@ -131,16 +125,14 @@ int hw_open(const char* path, int flags, unsigned mode)
     return fd;
 }
 
-const sim_device* sim_device_of(int fd)
-{
+const sim_device* sim_device_of(int fd) {
     if (fd < 0 || fd >= MAX_FDS)
         return nullptr;
     std::lock_guard<std::mutex> hold(fdMutex);
     return fdDevice[fd];
 }
 
-int hw_close(int fd)
-{
+int hw_close(int fd) {
     const sim_device* dev = sim_device_of(fd);
     if (dev != nullptr) {
         if (dev->closed != nullptr)
@@ -151,8 +143,7 @@ int hw_close(int fd)
     return close(fd);
 }
 
-int hw_ioctl_value(int fd, unsigned long request, unsigned long value)
-{
+int hw_ioctl_value(int fd, unsigned long request, unsigned long value) {
     const sim_device* dev = sim_device_of(fd);
     if (dev == nullptr)
         return ioctl(fd, request, value);
@@ -163,14 +154,13 @@ int hw_ioctl_value(int fd, unsigned long request, unsigned long value)
     return dev->ioctl(fd, request, value);
 }
 
-int hw_ioctl(int fd, unsigned long request, void* arg)
-{
-    return hw_ioctl_value(fd, request, static_cast<unsigned long>(reinterpret_cast<uintptr_t>(arg)));
+int hw_ioctl(int fd, unsigned long request, void* arg) {
+    return hw_ioctl_value(fd, request,
+                          static_cast<unsigned long>(reinterpret_cast<uintptr_t>(arg)));
 }
 
 void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
-              unsigned long long offset)
-{
+              unsigned long long offset) {
     if (sim_device_of(fd) != &sim_dev_mem) {
         errno = ENODEV;
         return MAP_FAILED;
@@ -178,12 +168,17 @@ void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
     return sim_fpga_mmap(addr, length, prot, flags, offset);
 }
 
-int hw_system(const char* command) { return std::system(command); }
-FILE* hw_popen(const char* command, const char* mode) { return popen(command, mode); }
-int hw_pclose(FILE* stream) { return pclose(stream); }
+int hw_system(const char* command) {
+    return std::system(command);
+}
+FILE* hw_popen(const char* command, const char* mode) {
+    return popen(command, mode);
+}
+int hw_pclose(FILE* stream) {
+    return pclose(stream);
+}
 
-int hw_reboot(int how)
-{
+int hw_reboot(int how) {
     // Recorded, never carried out.
     sim_trace_line("reboot how=0x%x", static_cast<unsigned>(how));
     return 0;

@@ -13,11 +13,11 @@ struct sim_board_conf {
     uint16_t variant = 0x2D54;
     uint16_t fpgaVersion = 0x0102;
     uint16_t fpgaDate[2] = {0x2601, 0x1500};
-    char capture[HW_PATH_SIZE] = {};  // resolved WAV path, empty: silence
+    char capture[HW_PATH_SIZE] = {}; // resolved WAV path, empty: silence
     int captureLoop = 0;
     char playback[HW_PATH_SIZE] = {}; // resolved WAV path, empty: nowhere
     unsigned frameUs = 96000;
-    char trace[HW_PATH_SIZE] = {};    // resolved trace path, empty: no trace
+    char trace[HW_PATH_SIZE] = {};       // resolved trace path, empty: no trace
     char captureLog[HW_PATH_SIZE] = {};  // capture event log (capture_log), empty: none
     char playbackLog[HW_PATH_SIZE] = {}; // playback event log (playback_log), empty: none
 };

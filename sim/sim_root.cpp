@@ -19,8 +19,7 @@ sim_board_conf conf;
 std::mutex traceMutex;
 FILE* traceFile = nullptr;
 
-int parse_u16(const char* text, uint16_t* out)
-{
+int parse_u16(const char* text, uint16_t* out) {
     char* end = nullptr;
     errno = 0;
     unsigned long v = std::strtoul(text, &end, 0);
@@ -31,15 +30,13 @@ int parse_u16(const char* text, uint16_t* out)
 }
 
 // A file named in board.conf, relative to R/sim unless absolute.
-int sim_file(const char* value, char* out, size_t size)
-{
+int sim_file(const char* value, char* out, size_t size) {
     int n = value[0] == '/' ? std::snprintf(out, size, "%s", value)
                             : std::snprintf(out, size, "%s/sim/%s", rootPath, value);
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
-int apply_setting(const char* key, const char* value)
-{
+int apply_setting(const char* key, const char* value) {
     if (std::strcmp(key, "board_id") == 0)
         return parse_u16(value, &conf.boardId);
     if (std::strcmp(key, "variant") == 0)
@@ -81,8 +78,7 @@ int apply_setting(const char* key, const char* value)
     return -1;
 }
 
-void strip(char* text)
-{
+void strip(char* text) {
     size_t n = std::strlen(text);
     while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == ' ' ||
                      text[n - 1] == '\t'))
@@ -91,8 +87,7 @@ void strip(char* text)
     std::memmove(text, text + lead, std::strlen(text + lead) + 1);
 }
 
-void load_conf()
-{
+void load_conf() {
     conf = sim_board_conf{};
     char path[2 * HW_PATH_SIZE];
     std::snprintf(path, sizeof path, "%s/sim/board.conf", rootPath);
@@ -127,14 +122,13 @@ void load_conf()
 
 } // namespace
 
-int sim_attach(const char* root)
-{
+int sim_attach(const char* root) {
     char resolved[PATH_MAX];
     if (root == nullptr || root[0] == '\0' || realpath(root, resolved) == nullptr) {
         std::fprintf(stderr, "sim: board directory %s not found\n", root ? root : "(none)");
         return 0;
     }
-    struct stat st{};
+    struct stat st {};
     if (stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode) || std::strlen(resolved) > 512) {
         std::fprintf(stderr, "sim: %s is not a usable board directory\n", resolved);
         return 0;
@@ -154,8 +148,7 @@ int sim_attach(const char* root)
     return 1;
 }
 
-void sim_detach()
-{
+void sim_detach() {
     std::lock_guard<std::mutex> hold(traceMutex);
     if (traceFile != nullptr)
         std::fclose(traceFile);
@@ -163,11 +156,14 @@ void sim_detach()
     rootPath[0] = '\0';
 }
 
-const char* sim_root() { return rootPath; }
-const sim_board_conf& sim_conf() { return conf; }
+const char* sim_root() {
+    return rootPath;
+}
+const sim_board_conf& sim_conf() {
+    return conf;
+}
 
-void sim_set_conf(const sim_board_conf& newConf)
-{
+void sim_set_conf(const sim_board_conf& newConf) {
     conf = newConf;
     std::lock_guard<std::mutex> hold(traceMutex);
     if (traceFile != nullptr)
@@ -175,8 +171,7 @@ void sim_set_conf(const sim_board_conf& newConf)
     traceFile = conf.trace[0] != '\0' ? std::fopen(conf.trace, "a") : nullptr;
 }
 
-void sim_hex(const uint8_t* data, size_t len, char* out, size_t outSize)
-{
+void sim_hex(const uint8_t* data, size_t len, char* out, size_t outSize) {
     static const char digits[] = "0123456789abcdef";
     size_t o = 0;
     for (size_t i = 0; i < len && o + 2 < outSize; ++i) {
@@ -187,8 +182,7 @@ void sim_hex(const uint8_t* data, size_t len, char* out, size_t outSize)
         out[o] = '\0';
 }
 
-void sim_trace(const char* device, unsigned long request, const char* detailsFormat, ...)
-{
+void sim_trace(const char* device, unsigned long request, const char* detailsFormat, ...) {
     char details[1024];
     va_list args;
     va_start(args, detailsFormat);
@@ -201,8 +195,7 @@ void sim_trace(const char* device, unsigned long request, const char* detailsFor
     std::fflush(traceFile);
 }
 
-void sim_trace_line(const char* format, ...)
-{
+void sim_trace_line(const char* format, ...) {
     char line[1024];
     va_list args;
     va_start(args, format);

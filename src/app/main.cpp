@@ -2,8 +2,7 @@
 #include "app/startup.h"
 #include "board/hw.h"
 
-int main(int, char** argv)
-{
+int main(int, char** argv) {
     hw_init();
     run_bridge(argv[0] != nullptr ? argv[0] : "obraBi");
 }

@@ -21,8 +21,7 @@
 
 namespace {
 
-[[noreturn]] void park(unsigned seconds)
-{
+[[noreturn]] void park(unsigned seconds) {
     for (;;)
         sleep(seconds);
 }
@@ -47,8 +46,7 @@ constexpr int ADC_SETUP_RUNS = 3;
 constexpr unsigned ADC_SETUP_PAUSE_S = 2;
 
 // The hardware bring-up and the two audio paths.
-[[noreturn]] void run_hardware_and_audio(bridge_params&, int version, int variantBoard)
-{
+[[noreturn]] void run_hardware_and_audio(bridge_params&, int version, int variantBoard) {
     fd_audioDev = open_audio_device();
     if (fd_audioDev == -1) {
         log_printf("Error! open %s\r\n", "fd_audioDev");
@@ -76,21 +74,20 @@ constexpr unsigned ADC_SETUP_PAUSE_S = 2;
 
 } // namespace
 
-const char* base_name_of(const char* invocationPath)
-{
+const char* base_name_of(const char* invocationPath) {
     const char* slash = std::strrchr(invocationPath, '/');
     return slash != nullptr ? slash + 1 : invocationPath;
 }
 
-int wants_screen_log(const char* baseName)
-{
+int wants_screen_log(const char* baseName) {
     return std::strstr(baseName, "_to_screen") != nullptr ? 1 : 0;
 }
 
-int is_valid_ipv4(const char* text) { return inet_addr(text) != INADDR_NONE ? 1 : 0; }
+int is_valid_ipv4(const char* text) {
+    return inet_addr(text) != INADDR_NONE ? 1 : 0;
+}
 
-void read_addresses(bridge_params& params, int variantBoard)
-{
+void read_addresses(bridge_params& params, int variantBoard) {
     for (const address_key& k : addressKeys) {
         char* field = params.*k.field;
         if (para_get(PARA_FILE, k.key, field, PARAM_TEXT_SIZE) == 1 && is_valid_ipv4(field) == 1)
@@ -104,8 +101,7 @@ void read_addresses(bridge_params& params, int variantBoard)
     }
 }
 
-int choose_max9850_address(int fpgaVersion, int variantBoard)
-{
+int choose_max9850_address(int fpgaVersion, int variantBoard) {
     int addr = MAX9850_ADDR_DEFAULT;
     if (fpgaVersion == 257)
         addr = MAX9850_ADDR_ALT;
@@ -114,13 +110,11 @@ int choose_max9850_address(int fpgaVersion, int variantBoard)
     return addr;
 }
 
-int codec_gpio_line(int variantBoard)
-{
+int codec_gpio_line(int variantBoard) {
     return variantBoard == 1 ? CODEC_GPIO_LINE_VARIANT : CODEC_GPIO_LINE_OTHER;
 }
 
-void enable_codec(int fpgaVersion, int variantBoard)
-{
+void enable_codec(int fpgaVersion, int variantBoard) {
     if (fpgaVersion > 257) {
         const uintptr_t control = fpga_addr(fpga_reg::control);
         fpga_write16(control, fpga_read16(control) | FPGA_CONTROL_CODEC_RUN);
@@ -129,8 +123,7 @@ void enable_codec(int fpgaVersion, int variantBoard)
     gpio_set(codec_gpio_line(variantBoard), 1);
 }
 
-void run_bridge(const char* invocationPath)
-{
+void run_bridge(const char* invocationPath) {
     static bridge_params params;
 
     // The full base name decides the log target; progName keeps what fits of it.

@@ -23,12 +23,12 @@ int open_audio_device() {
     return -1;
 }
 
-int audio_read_frame(std::span<uint8_t, AUDIO_FRAME_SIZE> frame) {
+int audio_read_frame(std::span<uint8_t, PCM_FRAME_SIZE> frame) {
     return hw_ioctl(fd_audioDev, static_cast<unsigned long>(audio_request::read_frame),
                     frame.data());
 }
 
-int audio_write_frame(std::span<const uint8_t, AUDIO_FRAME_SIZE> frame) {
+int audio_write_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame) {
     // The driver only reads the frame; the request takes a plain address.
     hw_ioctl(fd_audioDev, static_cast<unsigned long>(audio_request::write_frame),
              const_cast<uint8_t*>(frame.data()));

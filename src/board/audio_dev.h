@@ -6,17 +6,13 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/frame.h"
+
 inline constexpr const char* AUDIO_DEVICE_PATH = "/dev/codec_audioBi";
 inline constexpr unsigned AUDIO_DEVICE_MAJOR = 247;
 inline constexpr unsigned AUDIO_DEVICE_MINOR = 0;
 // S_IFCHR | 0770: a character device for owner and group.
 inline constexpr unsigned AUDIO_DEVICE_NODE_MODE = 0x21F8;
-
-// One frame as the device exchanges it: 4-byte head, 768 big-endian samples, 4-byte tail.
-inline constexpr std::size_t AUDIO_FRAME_SAMPLES = 768;
-inline constexpr std::size_t AUDIO_FRAME_HEAD = 4;
-inline constexpr std::size_t AUDIO_FRAME_SIZE = 1544;
-inline constexpr std::size_t AUDIO_FRAME_TAIL_OFFSET = 1540;
 
 // Plain request numbers of the driver (not encoded with direction or size).
 enum class audio_request : unsigned long {
@@ -33,8 +29,8 @@ extern int fd_audioDev;
 // Creates the node when it is missing, opens it; the descriptor, or -1 after a message.
 int open_audio_device();
 // Reads one captured frame into frame; the request's result unchanged.
-int audio_read_frame(std::span<uint8_t, AUDIO_FRAME_SIZE> frame);
+int audio_read_frame(std::span<uint8_t, PCM_FRAME_SIZE> frame);
 // Hands one frame to the driver for playback; always 0.
-int audio_write_frame(std::span<const uint8_t, AUDIO_FRAME_SIZE> frame);
+int audio_write_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame);
 // One argument-less control request on fd_audioDev; its result is of no interest to callers.
 int audio_control(audio_request request);

@@ -13,19 +13,19 @@ namespace {
 // Where bank 2 actually lives in this process; null until it is mapped.
 std::atomic<volatile uint8_t*> bank2Base{nullptr};
 
-// The register behind a window address, or null outside the window or before the mapping.
-volatile uint8_t* reg_ptr(uintptr_t address, uint32_t width)
-{
+// The register behind a window address, or null outside the window, for a misaligned
+// address, or before the mapping exists.
+volatile uint8_t* reg_ptr(uintptr_t address, uint32_t width) {
     volatile uint8_t* base = bank2Base.load(std::memory_order_acquire);
-    if (base == nullptr || address < FPGA_WINDOW || address - FPGA_WINDOW + width > FPGA_WINDOW_SIZE)
+    if (base == nullptr || address < FPGA_WINDOW || (address & (width - 1)) != 0 ||
+        address - FPGA_WINDOW + width > FPGA_WINDOW_SIZE)
         return nullptr;
     return base + (address - FPGA_WINDOW);
 }
 
 } // namespace
 
-void map_fpga_banks()
-{
+void map_fpga_banks() {
     int fd = hw_open(MEM_DEVICE_PATH, FPGA_MEM_OPEN_FLAGS);
     if (fd < 0) {
         log_printf("Error: /dev/kmem does not exist\n");
@@ -49,34 +49,29 @@ void map_fpga_banks()
     bank2Base.store(static_cast<volatile uint8_t*>(bank2), std::memory_order_release);
 }
 
-uint16_t fpga_read16(uintptr_t address)
-{
-    volatile uint8_t* p = reg_ptr(address & ~uintptr_t{1}, 2);
+uint16_t fpga_read16(uintptr_t address) {
+    volatile uint8_t* p = reg_ptr(address, 2);
     return p ? *reinterpret_cast<volatile uint16_t*>(p) : 0;
 }
 
-void fpga_write16(uintptr_t address, unsigned value)
-{
-    volatile uint8_t* p = reg_ptr(address & ~uintptr_t{1}, 2);
+void fpga_write16(uintptr_t address, unsigned value) {
+    volatile uint8_t* p = reg_ptr(address, 2);
     if (p)
         *reinterpret_cast<volatile uint16_t*>(p) = static_cast<uint16_t>(value);
 }
 
-uint8_t fpga_read8(uintptr_t address)
-{
+uint8_t fpga_read8(uintptr_t address) {
     volatile uint8_t* p = reg_ptr(address, 1);
     return p ? *p : 0;
 }
 
-void fpga_write32(uintptr_t address, uint32_t value)
-{
+void fpga_write32(uintptr_t address, uint32_t value) {
     volatile uint8_t* p = reg_ptr(address & ~uintptr_t{3}, 4);
     if (p)
         *reinterpret_cast<volatile uint32_t*>(p) = value;
 }
 
-void fpga_or_byte(uintptr_t address, uint8_t value)
-{
+void fpga_or_byte(uintptr_t address, uint8_t value) {
     volatile uint8_t* p = reg_ptr(address & ~uintptr_t{3}, 4);
     if (p == nullptr)
         return;
@@ -86,20 +81,41 @@ void fpga_or_byte(uintptr_t address, uint8_t value)
     *word = *word | (static_cast<uint32_t>(value) << shift);
 }
 
-int fpga_version() { return static_cast<int16_t>(fpga_read16(fpga_addr(fpga_reg::version))); }
-int board_variant_is_t() { return fpga_read16(fpga_addr(fpga_reg::variant)) == VARIANT_T ? 1 : 0; }
-int board_variant_is_r() { return fpga_read16(fpga_addr(fpga_reg::variant)) == VARIANT_R ? 1 : 0; }
-int board_id_is_62() { return fpga_read16(fpga_addr(fpga_reg::board_id)) == BOARD_ID_62 ? 1 : 0; }
-int board_id_is_64() { return fpga_read16(fpga_addr(fpga_reg::board_id)) == BOARD_ID_64 ? 1 : 0; }
-int fpga_reg0e_is_td() { return fpga_read16(fpga_addr(fpga_reg::reg0e)) == 0x5444 ? 1 : 0; }
-int fpga_reg0e_is_clear() { return fpga_read16(fpga_addr(fpga_reg::reg0e)) == 0 ? 1 : 0; }
-unsigned fpga_reg16_read() { return fpga_read16(fpga_addr(fpga_reg::reg16)); }
-int fpga_reg30_bit0_pick() { return (fpga_read16(fpga_addr(fpga_reg::reg30)) & 0x1) ? 1 : 2; }
-int fpga_reg30_bit3_clear() { return (fpga_read16(fpga_addr(fpga_reg::reg30)) & 0x8) ? 0 : 1; }
-int fpga_version_over_1ff() { return fpga_version() > 0x1FF ? 1 : 0; }
+int fpga_version() {
+    return static_cast<int16_t>(fpga_read16(fpga_addr(fpga_reg::version)));
+}
+int board_variant_is_t() {
+    return fpga_read16(fpga_addr(fpga_reg::variant)) == VARIANT_T ? 1 : 0;
+}
+int board_variant_is_r() {
+    return fpga_read16(fpga_addr(fpga_reg::variant)) == VARIANT_R ? 1 : 0;
+}
+int board_id_is_62() {
+    return fpga_read16(fpga_addr(fpga_reg::board_id)) == BOARD_ID_62 ? 1 : 0;
+}
+int board_id_is_64() {
+    return fpga_read16(fpga_addr(fpga_reg::board_id)) == BOARD_ID_64 ? 1 : 0;
+}
+int fpga_reg0e_is_td() {
+    return fpga_read16(fpga_addr(fpga_reg::reg0e)) == 0x5444 ? 1 : 0;
+}
+int fpga_reg0e_is_clear() {
+    return fpga_read16(fpga_addr(fpga_reg::reg0e)) == 0 ? 1 : 0;
+}
+unsigned fpga_reg16_read() {
+    return fpga_read16(fpga_addr(fpga_reg::reg16));
+}
+int fpga_reg30_bit0_pick() {
+    return (fpga_read16(fpga_addr(fpga_reg::reg30)) & 0x1) ? 1 : 2;
+}
+int fpga_reg30_bit3_clear() {
+    return (fpga_read16(fpga_addr(fpga_reg::reg30)) & 0x8) ? 0 : 1;
+}
+int fpga_version_over_1ff() {
+    return fpga_version() > 0x1FF ? 1 : 0;
+}
 
-int fpga_date_equals(int word, int dayword)
-{
+int fpga_date_equals(int word, int dayword) {
     int dateWord = static_cast<int16_t>(fpga_read16(fpga_addr(fpga_reg::date_word)));
     unsigned dayHigh = fpga_read16(fpga_addr(fpga_reg::day_word)) >> 8;
     return dateWord == word && dayHigh == ((static_cast<unsigned>(dayword) >> 8) & 0xFF) ? 1 : 0;

@@ -28,18 +28,18 @@ inline constexpr const char* MEM_DEVICE_PATH = "/dev/mem";
 
 // Bank-2 register offsets.
 enum class fpga_reg : uint32_t {
-    board_id = 0x04,    // 0x3632 or 0x3634
-    variant = 0x06,     // 0x2D54 the variant board, 0x2D52 tested by the ADC set-up
-    version = 0x08,     // signed
-    date_word = 0x0A,   // BCD year (high byte) and month (low byte)
-    day_word = 0x0C,    // BCD day in the high byte
+    board_id = 0x04,  // 0x3632 or 0x3634
+    variant = 0x06,   // 0x2D54 the variant board, 0x2D52 tested by the ADC set-up
+    version = 0x08,   // signed
+    date_word = 0x0A, // BCD year (high byte) and month (low byte)
+    day_word = 0x0C,  // BCD day in the high byte
     reg0e = 0x0E,
     reg16 = 0x16,
-    control = 0x22,     // bit 0: codec run
+    control = 0x22, // bit 0: codec run
     reg30 = 0x30,
     ring_first = 0x2708,
     ring_second = 0x270A,
-    pending = 0x270D,   // 8 bits: frames already captured when capture starts
+    pending = 0x270D, // 8 bits: frames already captured when capture starts
 };
 inline constexpr uint16_t FPGA_CONTROL_CODEC_RUN = 0x0001;
 inline constexpr uint16_t BOARD_ID_62 = 0x3632;
@@ -47,7 +47,9 @@ inline constexpr uint16_t BOARD_ID_64 = 0x3634;
 inline constexpr uint16_t VARIANT_T = 0x2D54;
 inline constexpr uint16_t VARIANT_R = 0x2D52;
 
-constexpr uintptr_t fpga_addr(fpga_reg reg) { return FPGA_WINDOW + static_cast<uint32_t>(reg); }
+constexpr uintptr_t fpga_addr(fpga_reg reg) {
+    return FPGA_WINDOW + static_cast<uint32_t>(reg);
+}
 
 // Maps the three banks. Ends the process when /dev/mem cannot be opened, or when bank 2
 // cannot be mapped at all; a bank mapped elsewhere than requested is reported and used there.

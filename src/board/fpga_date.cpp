@@ -6,12 +6,13 @@
 namespace {
 
 // Two nibbles as digits; a nibble above 9 counts with its plain value.
-int bcd_pair(unsigned byte) { return 10 * static_cast<int>((byte >> 4) & 0xF) + static_cast<int>(byte & 0xF); }
+int bcd_pair(unsigned byte) {
+    return 10 * static_cast<int>((byte >> 4) & 0xF) + static_cast<int>(byte & 0xF);
+}
 
 } // namespace
 
-fpga_build_date fpga_build_date_read()
-{
+fpga_build_date fpga_build_date_read() {
     unsigned w = fpga_read16(fpga_addr(fpga_reg::date_word));
     unsigned d = fpga_read16(fpga_addr(fpga_reg::day_word));
     fpga_build_date date{2000 + bcd_pair(w >> 8), bcd_pair(w & 0xFF), bcd_pair(d >> 8)};
@@ -21,8 +22,7 @@ fpga_build_date fpga_build_date_read()
 
 // Whether the build date lies on or before the given date, compared as dates: year, then
 // month, then day. Result 1, or -1 when the build date is later.
-int fpga_date_not_after(int year, int month, int day)
-{
+int fpga_date_not_after(int year, int month, int day) {
     fpga_build_date b = fpga_build_date_read();
     if (b.year != year)
         return b.year < year ? 1 : -1;
@@ -31,8 +31,7 @@ int fpga_date_not_after(int year, int month, int day)
     return b.day <= day ? 1 : -1;
 }
 
-int fpga_date_at_least(int year, int month, int day)
-{
+int fpga_date_at_least(int year, int month, int day) {
     fpga_build_date b = fpga_build_date_read();
     if (b.year != year)
         return b.year > year ? 1 : 0;
@@ -43,8 +42,7 @@ int fpga_date_at_least(int year, int month, int day)
     return 1;
 }
 
-void print_fpga_version()
-{
+void print_fpga_version() {
     log_printf("\n\nFPGA_Version:%04X%04X\n", fpga_read16(fpga_addr(fpga_reg::date_word)),
                fpga_read16(fpga_addr(fpga_reg::day_word)));
 }

@@ -14,8 +14,7 @@
 
 void hw_init() {}
 
-int hw_path(const char* logical, char* out, std::size_t size)
-{
+int hw_path(const char* logical, char* out, std::size_t size) {
     size_t n = std::strlen(logical);
     if (n + 1 > size) {
         if (size > 0)
@@ -26,29 +25,42 @@ int hw_path(const char* logical, char* out, std::size_t size)
     return 1;
 }
 
-int hw_access(const char* path, int mode) { return access(path, mode); }
+int hw_access(const char* path, int mode) {
+    return access(path, mode);
+}
 
-int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor)
-{
+int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor) {
     return mknod(path, mode, makedev(major, minor));
 }
 
-int hw_open(const char* path, int flags, unsigned mode) { return open(path, flags, mode); }
-int hw_close(int fd) { return close(fd); }
-int hw_ioctl(int fd, unsigned long request, void* arg) { return ioctl(fd, request, arg); }
+int hw_open(const char* path, int flags, unsigned mode) {
+    return open(path, flags, mode);
+}
+int hw_close(int fd) {
+    return close(fd);
+}
+int hw_ioctl(int fd, unsigned long request, void* arg) {
+    return ioctl(fd, request, arg);
+}
 
-int hw_ioctl_value(int fd, unsigned long request, unsigned long value)
-{
+int hw_ioctl_value(int fd, unsigned long request, unsigned long value) {
     return ioctl(fd, request, value);
 }
 
 void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
-              unsigned long long offset)
-{
+              unsigned long long offset) {
     return mmap(addr, length, prot, flags, fd, static_cast<off_t>(offset));
 }
 
-int hw_system(const char* command) { return system(command); }
-FILE* hw_popen(const char* command, const char* mode) { return popen(command, mode); }
-int hw_pclose(FILE* stream) { return pclose(stream); }
-int hw_reboot(int how) { return reboot(how); }
+int hw_system(const char* command) {
+    return system(command);
+}
+FILE* hw_popen(const char* command, const char* mode) {
+    return popen(command, mode);
+}
+int hw_pclose(FILE* stream) {
+    return pclose(stream);
+}
+int hw_reboot(int how) {
+    return reboot(how);
+}

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int ALAW_EVEN_BITS = 0x55; // G.711 inverts the even bits of every A-law code
+constexpr int ALAW_EVEN_BITS = 0x55;     // G.711 inverts the even bits of every A-law code
 constexpr int ALAW_POSITIVE_MASK = 0xD5; // 0x55 with the sign bit set
 constexpr int ULAW_POSITIVE_MASK = 0xFF;
 constexpr int ULAW_NEGATIVE_MASK = 0x7F;
@@ -24,16 +24,14 @@ std::array<uint8_t, 65536> lin_to_ulaw_table;
 std::array<int16_t, 256> alaw_to_lin_table;
 std::array<int16_t, 256> ulaw_to_lin_table;
 
-int g711_segment_search(int value, const int16_t* ends, int count)
-{
+int g711_segment_search(int value, const int16_t* ends, int count) {
     for (int i = 0; i < count; ++i)
         if (value <= ends[i])
             return i;
     return count;
 }
 
-uint8_t g711_alaw_encode(int sample)
-{
+uint8_t g711_alaw_encode(int sample) {
     int magnitude = sample >> 3; // arithmetic: -4096..4095
     int mask = ALAW_POSITIVE_MASK;
     if (magnitude < 0) {
@@ -48,8 +46,7 @@ uint8_t g711_alaw_encode(int sample)
     return static_cast<uint8_t>(code ^ mask);
 }
 
-int16_t g711_alaw_decode(uint8_t code)
-{
+int16_t g711_alaw_decode(uint8_t code) {
     int a = code ^ ALAW_EVEN_BITS;
     int t = (a & 0x0F) << 4;
     int seg = (a >> 4) & 7;
@@ -67,8 +64,7 @@ int16_t g711_alaw_decode(uint8_t code)
     return static_cast<int16_t>((a & 0x80) ? t : -t);
 }
 
-uint8_t g711_ulaw_encode(int sample)
-{
+uint8_t g711_ulaw_encode(int sample) {
     int magnitude = sample >> 2;
     int mask = ULAW_POSITIVE_MASK;
     if (magnitude < 0) {
@@ -85,16 +81,14 @@ uint8_t g711_ulaw_encode(int sample)
     return static_cast<uint8_t>((code ^ mask) & 0xFF);
 }
 
-int16_t g711_ulaw_decode(uint8_t code)
-{
+int16_t g711_ulaw_decode(uint8_t code) {
     int u = ~code & 0xFF;
     int t = ((u & 0x0F) << 3) + 0x84;
     t <<= (u >> 4) & 7;
     return static_cast<int16_t>((u & 0x80) ? 0x84 - t : t - 0x84);
 }
 
-void build_g711_tables()
-{
+void build_g711_tables() {
     log_printf("init Conversion table.....\n");
     for (int i = 0; i < 65536; ++i) {
         int s = static_cast<int16_t>(static_cast<uint16_t>(i));

@@ -26,15 +26,15 @@ struct env_store {
     int directLineSize;
 };
 
-env_store mainStore() { return {ENV_MAIN_TOOL, envdCachePath, &envdCacheDirty, ENV_LINE_SIZE}; }
-env_store secondStore()
-{
+env_store mainStore() {
+    return {ENV_MAIN_TOOL, envdCachePath, &envdCacheDirty, ENV_LINE_SIZE};
+}
+env_store secondStore() {
     return {ENV_SECOND_TOOL, envfdCachePath, &envfdCacheDirty, ENVFD_DIRECT_LINE_SIZE};
 }
 
 // Copies a found value with its terminator, or refuses one that does not fit.
-int store_value(const char* key, const char* value, char* dest, std::size_t destSize)
-{
+int store_value(const char* key, const char* value, char* dest, std::size_t destSize) {
     std::size_t len = std::strlen(value);
     if (len + 1 > destSize) {
         log_printf("env %s: value of %u characters does not fit %u, ignored\n", key,
@@ -45,8 +45,7 @@ int store_value(const char* key, const char* value, char* dest, std::size_t dest
     return 1;
 }
 
-void take_dump(const env_store& store)
-{
+void take_dump(const env_store& store) {
     *store.cacheDirty = 0;
     char command[3 * HW_PATH_SIZE] = {};
     if (shell_append_path(command, sizeof command, store.tool) != 1 ||
@@ -58,8 +57,7 @@ void take_dump(const env_store& store)
     hw_system(command);
 }
 
-int get_cached(const env_store& store, const char* key, char* dest, std::size_t destSize)
-{
+int get_cached(const env_store& store, const char* key, char* dest, std::size_t destSize) {
     char dump[HW_PATH_SIZE];
     if (hw_path(store.cachePath, dump, sizeof dump) != 1)
         return 0;
@@ -82,8 +80,7 @@ int get_cached(const env_store& store, const char* key, char* dest, std::size_t 
     return found;
 }
 
-int get_direct(const env_store& store, const char* key, char* dest, std::size_t destSize)
-{
+int get_direct(const env_store& store, const char* key, char* dest, std::size_t destSize) {
     char command[2 * HW_PATH_SIZE] = {};
     if (shell_append_path(command, sizeof command, store.tool) != 1 ||
         shell_append_raw(command, sizeof command, " ") != 1 ||
@@ -108,8 +105,7 @@ int get_direct(const env_store& store, const char* key, char* dest, std::size_t 
     return store_value(key, value, dest, destSize);
 }
 
-int equals_with(int (*lookup)(const char*, char*, std::size_t), const char* key, const char* text)
-{
+int equals_with(int (*lookup)(const char*, char*, std::size_t), const char* key, const char* text) {
     char value[ENV_VALUE_SIZE] = {};
     if (lookup(key, value, sizeof value) != 1)
         return 0;
@@ -118,8 +114,7 @@ int equals_with(int (*lookup)(const char*, char*, std::size_t), const char* key,
 
 } // namespace
 
-void env_init(int mode)
-{
+void env_init(int mode) {
     std::snprintf(envfdCachePath, sizeof envfdCachePath, "/tmp/.env.fd.result.%s",
                   program_invocation_short_name);
     std::snprintf(envdCachePath, sizeof envdCachePath, "/tmp/.env.d.result.%s",
@@ -134,53 +129,50 @@ void env_init(int mode)
     envAccessMode = mode;
 }
 
-int env_access_mode() { return envAccessMode; }
-const char* env_dump_path_main() { return envdCachePath; }
-const char* env_dump_path_second() { return envfdCachePath; }
+int env_access_mode() {
+    return envAccessMode;
+}
+const char* env_dump_path_main() {
+    return envdCachePath;
+}
+const char* env_dump_path_second() {
+    return envfdCachePath;
+}
 
-int env_get_cached(const char* key, char* dest, std::size_t destSize)
-{
+int env_get_cached(const char* key, char* dest, std::size_t destSize) {
     return get_cached(mainStore(), key, dest, destSize);
 }
 
-int env_get_direct(const char* key, char* dest, std::size_t destSize)
-{
+int env_get_direct(const char* key, char* dest, std::size_t destSize) {
     return get_direct(mainStore(), key, dest, destSize);
 }
 
-int envfd_get_cached(const char* key, char* dest, std::size_t destSize)
-{
+int envfd_get_cached(const char* key, char* dest, std::size_t destSize) {
     return get_cached(secondStore(), key, dest, destSize);
 }
 
-int envfd_get_direct(const char* key, char* dest, std::size_t destSize)
-{
+int envfd_get_direct(const char* key, char* dest, std::size_t destSize) {
     return get_direct(secondStore(), key, dest, destSize);
 }
 
-int env_get(const char* key, char* dest, std::size_t destSize)
-{
+int env_get(const char* key, char* dest, std::size_t destSize) {
     return envAccessMode == 1 ? env_get_cached(key, dest, destSize)
                               : env_get_direct(key, dest, destSize);
 }
 
-int envfd_get(const char* key, char* dest, std::size_t destSize)
-{
+int envfd_get(const char* key, char* dest, std::size_t destSize) {
     return envAccessMode == 1 ? envfd_get_cached(key, dest, destSize)
                               : envfd_get_direct(key, dest, destSize);
 }
 
-int env_equals_cached(const char* key, const char* text)
-{
+int env_equals_cached(const char* key, const char* text) {
     return equals_with(env_get_cached, key, text);
 }
 
-int env_equals_direct(const char* key, const char* text)
-{
+int env_equals_direct(const char* key, const char* text) {
     return equals_with(env_get_direct, key, text);
 }
 
-int env_equals(const char* key, const char* text)
-{
+int env_equals(const char* key, const char* text) {
     return envAccessMode == 1 ? env_equals_cached(key, text) : env_equals_direct(key, text);
 }

@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-void copy_printable(char* dest, const char* src, std::size_t count)
-{
+void copy_printable(char* dest, const char* src, std::size_t count) {
     std::size_t out = 0;
     for (std::size_t i = 0; i < count; ++i) {
         auto c = static_cast<unsigned char>(src[i]);
@@ -17,8 +16,7 @@ void copy_printable(char* dest, const char* src, std::size_t count)
     }
 }
 
-int para_get(const char* path, const char* key, char* dest, std::size_t destSize)
-{
+int para_get(const char* path, const char* key, char* dest, std::size_t destSize) {
     char real[HW_PATH_SIZE];
     FILE* f = hw_path(path, real, sizeof real) == 1 ? std::fopen(real, "r") : nullptr;
     if (f == nullptr) {

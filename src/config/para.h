@@ -4,7 +4,7 @@
 #include <cstddef>
 
 inline constexpr const char* PARA_FILE = "/var/obraBi_para";
-inline constexpr int PARA_READ_SIZE = 256;   // so a line holds at most 255 characters
+inline constexpr int PARA_READ_SIZE = 256; // so a line holds at most 255 characters
 inline constexpr int PARA_LINE_SIZE = 1024;
 
 // Looks the key up in the file at the (logical) path and copies its value, control bytes

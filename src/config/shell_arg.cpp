@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-int shell_append_raw(char* buf, std::size_t size, const char* text)
-{
+int shell_append_raw(char* buf, std::size_t size, const char* text) {
     std::size_t used = std::strlen(buf);
     std::size_t add = std::strlen(text);
     if (used + add + 1 > size)
@@ -15,8 +14,7 @@ int shell_append_raw(char* buf, std::size_t size, const char* text)
     return 1;
 }
 
-int shell_append_word(char* buf, std::size_t size, const char* text)
-{
+int shell_append_word(char* buf, std::size_t size, const char* text) {
     std::size_t used = std::strlen(buf);
     std::size_t o = used;
     auto put = [&](char c) {
@@ -41,8 +39,7 @@ int shell_append_word(char* buf, std::size_t size, const char* text)
     return 1;
 }
 
-int shell_append_path(char* buf, std::size_t size, const char* logicalPath)
-{
+int shell_append_path(char* buf, std::size_t size, const char* logicalPath) {
     char real[HW_PATH_SIZE];
     if (hw_path(logicalPath, real, sizeof real) != 1)
         return 0;

@@ -22,8 +22,7 @@ char logBakPath[LOG_PATH_SIZE];
 // Copies the log into the backup and reopens the log empty; the returned stream takes the
 // message. A backup that cannot be written is noted on standard error; the log is emptied
 // all the same, so that it stays bounded.
-FILE* rotate_log(const char* path, const char* bakPath)
-{
+FILE* rotate_log(const char* path, const char* bakPath) {
     FILE* bak = std::fopen(bakPath, "w");
     FILE* log = std::fopen(path, "r");
     if (bak == nullptr)
@@ -40,10 +39,9 @@ FILE* rotate_log(const char* path, const char* bakPath)
     return std::fopen(path, "w");
 }
 
-void write_time_prefix(FILE* out)
-{
+void write_time_prefix(FILE* out) {
     time_t now = time(nullptr);
-    struct tm local{};
+    struct tm local {};
     char text[64] = {};
     localtime_r(&now, &local);
     if (asctime_r(&local, text) == nullptr)
@@ -54,13 +52,20 @@ void write_time_prefix(FILE* out)
 
 } // namespace
 
-void log_to_screen() { logToScreen = 1; }
-void log_to_file() { logToScreen = 0; }
-int log_at_line_start() { return logAtLineStart; }
-void log_reset_line_start() { logAtLineStart = 1; }
+void log_to_screen() {
+    logToScreen = 1;
+}
+void log_to_file() {
+    logToScreen = 0;
+}
+int log_at_line_start() {
+    return logAtLineStart;
+}
+void log_reset_line_start() {
+    logAtLineStart = 1;
+}
 
-int log_set_path(const char* path)
-{
+int log_set_path(const char* path) {
     if (std::strlen(path) > static_cast<size_t>(LOG_PATH_MAX_LEN)) {
         std::fprintf(stderr, "log path longer than %d characters refused: %.60s...\n",
                      LOG_PATH_MAX_LEN, path);
@@ -71,8 +76,7 @@ int log_set_path(const char* path)
     return 1;
 }
 
-void log_printf(const char* format, ...)
-{
+void log_printf(const char* format, ...) {
     char message[LOG_MESSAGE_SIZE];
     va_list args;
     va_start(args, format);
@@ -89,7 +93,8 @@ void log_printf(const char* format, ...)
     char path[HW_PATH_SIZE];
     char bakPath[HW_PATH_SIZE];
     FILE* out = nullptr;
-    if (hw_path(logPath, path, sizeof path) == 1 && hw_path(logBakPath, bakPath, sizeof bakPath) == 1) {
+    if (hw_path(logPath, path, sizeof path) == 1 &&
+        hw_path(logBakPath, bakPath, sizeof bakPath) == 1) {
         if (file_size(path) > LOG_ROTATE_ABOVE)
             out = rotate_log(path, bakPath);
         else

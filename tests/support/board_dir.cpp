@@ -10,8 +10,7 @@
 
 namespace {
 
-void make_dirs(const std::string& path)
-{
+void make_dirs(const std::string& path) {
     for (size_t i = 1; i <= path.size(); ++i)
         if (i == path.size() || path[i] == '/')
             mkdir(path.substr(0, i).c_str(), 0755);
@@ -19,8 +18,7 @@ void make_dirs(const std::string& path)
 
 } // namespace
 
-board_dir::board_dir()
-{
+board_dir::board_dir() {
     char tmpl[] = "/tmp/obrabi-test-XXXXXX";
     const char* made = mkdtemp(tmpl);
     EXPECT_NE(made, nullptr);
@@ -30,8 +28,7 @@ board_dir::board_dir()
     EXPECT_EQ(sim_attach(root_.c_str()), 1);
 }
 
-board_dir::~board_dir()
-{
+board_dir::~board_dir() {
     sim_detach();
     std::string cmd = "rm -rf '" + root_ + "'";
     if (root_.rfind("/tmp/obrabi-test-", 0) == 0) {
@@ -39,33 +36,35 @@ board_dir::~board_dir()
     }
 }
 
-void board_dir::write(const std::string& logical, const std::string& content, int mode) const
-{
+void board_dir::write(const std::string& logical, const std::string& content, int mode) const {
     std::string p = path(logical);
     make_dirs(p.substr(0, p.rfind('/')));
     std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
     chmod(p.c_str(), static_cast<mode_t>(mode));
 }
 
-std::string board_dir::read(const std::string& logical) const { return read_file(path(logical)); }
-bool board_dir::exists(const std::string& logical) const { return access(path(logical).c_str(), F_OK) == 0; }
-void board_dir::remove(const std::string& logical) const { unlink(path(logical).c_str()); }
+std::string board_dir::read(const std::string& logical) const {
+    return read_file(path(logical));
+}
+bool board_dir::exists(const std::string& logical) const {
+    return access(path(logical).c_str(), F_OK) == 0;
+}
+void board_dir::remove(const std::string& logical) const {
+    unlink(path(logical).c_str());
+}
 
-void board_dir::add_devices() const
-{
+void board_dir::add_devices() const {
     for (const char* d : {"mem", "codec_audioBi", "spidev.0", "spidev.1", "spidev.2", "i2c-sw",
                           "codec-gpio1", "codec", "spi-sw"})
         write(std::string("/dev/") + d, "");
 }
 
-void board_dir::configure(const std::string& boardConf) const
-{
+void board_dir::configure(const std::string& boardConf) const {
     write("/sim/board.conf", boardConf);
     EXPECT_EQ(sim_attach(root_.c_str()), 1);
 }
 
-std::string read_file(const std::string& path)
-{
+std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();

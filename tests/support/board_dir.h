@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 class board_dir {
-public:
+  public:
     board_dir();
     ~board_dir();
     board_dir(const board_dir&) = delete;
@@ -24,7 +24,7 @@ public:
     // Writes R/sim/board.conf and attaches again so that it takes effect.
     void configure(const std::string& boardConf) const;
 
-private:
+  private:
     std::string root_;
 };
 

@@ -72,7 +72,7 @@ TEST_F(AudioDevice, ControlRequestsAreTracedAndFramesAreNot) {
     audio_control(audio_request::control_b);
     audio_control(audio_request::control_c);
 
-    uint8_t frame[AUDIO_FRAME_SIZE] = {};
+    uint8_t frame[PCM_FRAME_SIZE] = {};
     EXPECT_EQ(audio_write_frame(frame), 0);
     // Nothing captured yet at the default pace: the read fails with EAGAIN.
     errno = 0;
@@ -86,7 +86,7 @@ TEST_F(AudioDevice, ControlRequestsAreTracedAndFramesAreNot) {
 
 TEST_F(AudioDevice, WriteFrameReturnsZeroEvenWhenTheRequestFails) {
     fd_audioDev = -1;
-    uint8_t frame[AUDIO_FRAME_SIZE] = {};
+    uint8_t frame[PCM_FRAME_SIZE] = {};
     EXPECT_EQ(audio_write_frame(frame), 0);
     EXPECT_EQ(audio_read_frame(frame), -1);
 }

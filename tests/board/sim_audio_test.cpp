@@ -17,7 +17,7 @@
 
 namespace {
 
-using frame = std::array<uint8_t, AUDIO_FRAME_SIZE>;
+using frame = std::array<uint8_t, PCM_FRAME_SIZE>;
 
 int16_t source_sample(int i) {
     return static_cast<int16_t>(i * 13 - 9000);
@@ -41,13 +41,14 @@ std::string wav_of(int count) {
 }
 
 int16_t sample_at(const frame& f, size_t i) {
-    return static_cast<int16_t>(f[AUDIO_FRAME_HEAD + 2 * i] << 8 | f[AUDIO_FRAME_HEAD + 2 * i + 1]);
+    return static_cast<int16_t>(f[PCM_SAMPLES_OFFSET + 2 * i] << 8 |
+                                f[PCM_SAMPLES_OFFSET + 2 * i + 1]);
 }
 unsigned counter_of(const frame& f) {
-    return static_cast<unsigned>(f[AUDIO_FRAME_TAIL_OFFSET] << 8 | f[AUDIO_FRAME_TAIL_OFFSET + 1]);
+    return static_cast<unsigned>(f[PCM_TAIL_OFFSET] << 8 | f[PCM_TAIL_OFFSET + 1]);
 }
 bool silent(const frame& f) {
-    for (size_t i = 0; i < AUDIO_FRAME_SAMPLES; ++i)
+    for (size_t i = 0; i < FRAME_SAMPLES; ++i)
         if (sample_at(f, i) != 0)
             return false;
     return true;
@@ -145,7 +146,7 @@ TEST_F(SimAudio, CaptureCarriesTheSourceOnlyAfterBringUp) {
         EXPECT_EQ(counter_of(f), static_cast<uint16_t>(last + 1)) << "frames in order, none lost";
         last = counter_of(f);
     } while (silent(f));
-    for (size_t i = 0; i < AUDIO_FRAME_SAMPLES; ++i)
+    for (size_t i = 0; i < FRAME_SAMPLES; ++i)
         ASSERT_EQ(sample_at(f, i), source_sample(static_cast<int>(i))) << i;
     ASSERT_TRUE(next_frame(f));
     EXPECT_EQ(sample_at(f, 0), source_sample(768));
@@ -253,18 +254,18 @@ TEST_F(SimAudio, PlaybackIsAValidWavAfterEveryFrameAndMutedUntilTheDacRuns) {
     EXPECT_EQ(b.read("/sim/out.wav").size(), 44u);
 
     frame f{};
-    for (size_t i = 0; i < AUDIO_FRAME_SAMPLES; ++i) {
-        f[AUDIO_FRAME_HEAD + 2 * i] = static_cast<uint8_t>(0x80 | (i >> 8));
-        f[AUDIO_FRAME_HEAD + 2 * i + 1] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < FRAME_SAMPLES; ++i) {
+        f[PCM_SAMPLES_OFFSET + 2 * i] = static_cast<uint8_t>(0x80 | (i >> 8));
+        f[PCM_SAMPLES_OFFSET + 2 * i + 1] = static_cast<uint8_t>(i);
     }
-    f[AUDIO_FRAME_TAIL_OFFSET] = 0x01;
-    f[AUDIO_FRAME_TAIL_OFFSET + 1] = 0x07;
+    f[PCM_TAIL_OFFSET] = 0x01;
+    f[PCM_TAIL_OFFSET + 1] = 0x07;
     auto play = [&] {
         return hw_ioctl(fd, static_cast<unsigned long>(audio_request::write_frame), f.data());
     };
     auto check_wav = [&](size_t frames) {
         const std::string w = b.read("/sim/out.wav");
-        const unsigned data = static_cast<unsigned>(frames * 2 * AUDIO_FRAME_SAMPLES);
+        const unsigned data = static_cast<unsigned>(frames * 2 * FRAME_SAMPLES);
         ASSERT_EQ(w.size(), 44u + data);
         EXPECT_EQ(w.substr(0, 4), "RIFF");
         EXPECT_EQ(w.substr(4, 4), le32(36 + data));
@@ -280,11 +281,11 @@ TEST_F(SimAudio, PlaybackIsAValidWavAfterEveryFrameAndMutedUntilTheDacRuns) {
     // The DAC at the wrong address stays off.
     testing::internal::CaptureStdout();
     init_max9850(0x22, 8000);
-    f[AUDIO_FRAME_TAIL_OFFSET + 1] = 0x08;
+    f[PCM_TAIL_OFFSET + 1] = 0x08;
     EXPECT_EQ(play(), 0);
     init_max9850(0x20, 8000);
     testing::internal::GetCapturedStdout();
-    f[AUDIO_FRAME_TAIL_OFFSET + 1] = 0x09;
+    f[PCM_TAIL_OFFSET + 1] = 0x09;
     EXPECT_EQ(play(), 0);
     check_wav(3);
     const std::string w = b.read("/sim/out.wav");
