@@ -5,7 +5,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <sys/mman.h>
+#include <thread>
+#include <time.h>
 
 namespace {
 
@@ -15,6 +18,8 @@ constexpr sim_fpga_bank banks[] = {
     {0xF9000000ULL, 0x100000},
 };
 constexpr unsigned long long BANK2_PHYSICAL = 0xF8000000ULL;
+constexpr uint32_t CONTROL = 0x22;
+constexpr long WATCH_PERIOD_NS = 2000000; // the codec reset holds the bit low for 100 ms
 
 std::atomic<volatile uint8_t*> bank2{nullptr};
 std::atomic<unsigned> failMask{0};
@@ -36,6 +41,29 @@ void init_registers(volatile uint8_t* base) {
     set(0x08, c.fpgaVersion);
     set(0x0A, c.fpgaDate[0]);
     set(0x0C, c.fpgaDate[1]);
+}
+
+// The registers are plain memory, so a change of the codec run bit is seen by looking: a
+// change undone within one look (a few milliseconds) is not seen.
+void watch_control() {
+    volatile uint8_t* seenBase = nullptr;
+    uint16_t seen = 0;
+    for (;;) {
+        timespec pause{0, WATCH_PERIOD_NS};
+        nanosleep(&pause, nullptr);
+        volatile uint8_t* base = bank2.load();
+        if (base == nullptr)
+            continue;
+        const uint16_t value = *reinterpret_cast<volatile uint16_t*>(base + CONTROL);
+        if (base != seenBase) {
+            // A new mapping starts from the register's power-on value.
+            seenBase = base;
+            seen = 0;
+        }
+        if (((value ^ seen) & 1) != 0)
+            sim_trace_line("/dev/mem reg 0x22=0x%x", static_cast<unsigned>(value));
+        seen = value;
+    }
 }
 
 int mem_ioctl(int, unsigned long request, unsigned long arg) {
@@ -67,6 +95,7 @@ void* sim_fpga_mmap(void* addr, size_t length, int prot, int flags, unsigned lon
         auto* base = static_cast<volatile uint8_t*>(p);
         init_registers(base);
         bank2.store(base);
+        sim_fpga_watch_start();
     }
     return p;
 }
@@ -100,4 +129,9 @@ void sim_fpga_set8(uint32_t offset, uint8_t value) {
     volatile uint8_t* base = bank2.load();
     if (base)
         base[offset] = value;
+}
+
+void sim_fpga_watch_start() {
+    static std::once_flag started;
+    std::call_once(started, [] { std::thread(watch_control).detach(); });
 }

@@ -17,7 +17,9 @@ struct sim_board_conf {
     int captureLoop = 0;
     char playback[HW_PATH_SIZE] = {}; // resolved WAV path, empty: nowhere
     unsigned frameUs = 96000;
-    char trace[HW_PATH_SIZE] = {}; // resolved trace path, empty: no trace
+    char trace[HW_PATH_SIZE] = {};       // resolved trace path, empty: no trace
+    char captureLog[HW_PATH_SIZE] = {};  // capture event log (capture_log), empty: none
+    char playbackLog[HW_PATH_SIZE] = {}; // playback event log (playback_log), empty: none
 };
 
 // Attaches the process to the board directory root: resolves it, reads R/sim/board.conf

@@ -1,6 +1,8 @@
 // The simulated board directory: its root, its hardware settings and the request trace.
 #include "sim/sim.h"
 
+#include "sim/devices.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -54,6 +56,10 @@ int apply_setting(const char* key, const char* value) {
         return sim_file(value, conf.playback, sizeof conf.playback);
     if (std::strcmp(key, "trace") == 0)
         return sim_file(value, conf.trace, sizeof conf.trace);
+    if (std::strcmp(key, "capture_log") == 0)
+        return sim_file(value, conf.captureLog, sizeof conf.captureLog);
+    if (std::strcmp(key, "playback_log") == 0)
+        return sim_file(value, conf.playbackLog, sizeof conf.playbackLog);
     if (std::strcmp(key, "capture_loop") == 0) {
         if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0)
             return 0;
@@ -130,6 +136,8 @@ int sim_attach(const char* root) {
     sim_detach();
     std::memcpy(rootPath, resolved, std::strlen(resolved) + 1); // at most 512 characters
     load_conf();
+    // A newly attached board starts with its chips in their power-on state.
+    sim_reset_chips();
     if (conf.trace[0] != '\0') {
         std::lock_guard<std::mutex> hold(traceMutex);
         traceFile = std::fopen(conf.trace, "a");

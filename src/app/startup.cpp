@@ -2,7 +2,10 @@
 // audio paths. Configurations that must not run park the process; invalid addresses end it.
 #include "app/startup.h"
 
+#include "board/ak5701.h"
+#include "board/audio_dev.h"
 #include "board/fpga.h"
+#include "board/gpio.h"
 #include "board/hw.h"
 #include "board/max9850.h"
 #include "codec/g711.h"
@@ -36,8 +39,36 @@ constexpr address_key addressKeys[] = {
     {"IN_SRC", &bridge_params::inSrc, "%s/IN_SRC : %s, invalid\n"},
 };
 
-// The steps after the board gates: until the hardware bring-up is built the bridge parks here.
-[[noreturn]] void run_hardware_and_audio(bridge_params&) {
+constexpr int ADC_PORT = 1;
+constexpr int AUDIO_RATE_HZ = 8000;
+constexpr int ADC_INPUT = 1;
+constexpr int ADC_SETUP_RUNS = 3;
+constexpr unsigned ADC_SETUP_PAUSE_S = 2;
+
+// The hardware bring-up and the two audio paths.
+[[noreturn]] void run_hardware_and_audio(bridge_params&, int version, int variantBoard) {
+    fd_audioDev = open_audio_device();
+    if (fd_audioDev == -1) {
+        log_printf("Error! open %s\r\n", "fd_audioDev");
+        std::exit(0);
+    }
+    enable_codec(version, variantBoard);
+    log_printf("init Receiver !!!!!\n");
+    for (int run = 0; run < ADC_SETUP_RUNS; ++run) {
+        if (run > 0)
+            sleep(ADC_SETUP_PAUSE_S);
+        adc_setup(ADC_PORT, AUDIO_RATE_HZ, ADC_INPUT);
+    }
+
+    // >>> step 17: open_tx_socket(outDest, outSrc, txLink, 4956) goes here.
+    // >>> step 18: the transmit thread (tx_thread on txLink) goes here.
+
+    init_dac(AUDIO_RATE_HZ);
+    audio_control(audio_request::control_b);
+
+    // >>> step 21: open_rx_socket(inDest, inSrc, rxLink) goes here.
+    // >>> step 22: rx_loop(rxLink), which never returns, goes here.
+    // Until the network paths are in place the bridge holds still after the bring-up.
     park(10);
 }
 
@@ -77,6 +108,19 @@ int choose_max9850_address(int fpgaVersion, int variantBoard) {
     if (fpgaVersion > 257 && variantBoard == 1)
         addr = MAX9850_ADDR_ALT;
     return addr;
+}
+
+int codec_gpio_line(int variantBoard) {
+    return variantBoard == 1 ? CODEC_GPIO_LINE_VARIANT : CODEC_GPIO_LINE_OTHER;
+}
+
+void enable_codec(int fpgaVersion, int variantBoard) {
+    if (fpgaVersion > 257) {
+        const uintptr_t control = fpga_addr(fpga_reg::control);
+        fpga_write16(control, fpga_read16(control) | FPGA_CONTROL_CODEC_RUN);
+        return;
+    }
+    gpio_set(codec_gpio_line(variantBoard), 1);
 }
 
 void run_bridge(const char* invocationPath) {
@@ -122,5 +166,5 @@ void run_bridge(const char* invocationPath) {
 
     max9850I2cAddr = choose_max9850_address(version, variantBoard);
 
-    run_hardware_and_audio(params);
+    run_hardware_and_audio(params, version, variantBoard);
 }

@@ -16,5 +16,13 @@ void read_addresses(bridge_params& params, int variantBoard);
 // The MAX9850 address for this FPGA version and board.
 int choose_max9850_address(int fpgaVersion, int variantBoard);
 
+// The GPIO line that runs the codec on FPGA versions up to 257.
+inline constexpr int CODEC_GPIO_LINE_VARIANT = 11;
+inline constexpr int CODEC_GPIO_LINE_OTHER = 6;
+int codec_gpio_line(int variantBoard);
+// Lets the codec run: the control register's run bit on FPGA versions above 257, otherwise
+// the board's GPIO line driven to 1.
+void enable_codec(int fpgaVersion, int variantBoard);
+
 // The whole life of the bridge: never returns.
 [[noreturn]] void run_bridge(const char* invocationPath);

@@ -1,8 +1,32 @@
 // The MAX9850 DAC behind the board's I2C driver.
 #pragma once
 
+#include <cstdint>
+
 inline constexpr int MAX9850_ADDR_DEFAULT = 0x22;
 inline constexpr int MAX9850_ADDR_ALT = 0x20;
 
+enum class max9850_reg : uint8_t {
+    volume = 0x03,
+    general = 0x04,
+    enable = 0x05, // 0xFC during set-up, 0xFD when running, 0x00 off
+    clock = 0x06,
+    charge_pump = 0x07,
+    lrclk_msb = 0x08,
+    lrclk_lsb = 0x09, // rate dependent
+    digital_audio = 0x0A,
+};
+inline constexpr uint8_t MAX9850_ENABLE_SETUP = 0xFC;
+inline constexpr uint8_t MAX9850_ENABLE_RUN = 0xFD;
+// The rate that switches the DAC off in place of a clock setting.
+inline constexpr int MAX9850_RATE_OFF = 999;
+
 // The DAC's device address on the bus; main chooses it before the DAC is set up.
 extern int max9850I2cAddr;
+
+// One register write as a complete I2C transaction; the outcome is not reported.
+void max9850_write(int addr, uint8_t reg, uint8_t value);
+// The set-up sequence for device addr (its low byte) and rate in Hz: ten writes.
+void init_max9850(int addr, int rate);
+// init_max9850 at max9850I2cAddr.
+void init_dac(int rate);

@@ -1,0 +1,75 @@
+// I2C transactions on /dev/i2c-sw.
+#include "board/i2c.h"
+
+#include "board/hw.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+
+int fd_i2cDev = -1;
+
+namespace {
+
+sw_bus_msg header(int addr, int reg, int length) {
+    sw_bus_msg msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.addr = static_cast<uint8_t>(addr);
+    msg.reg = static_cast<uint8_t>(reg);
+    msg.len = static_cast<uint8_t>(length);
+    return msg;
+}
+
+} // namespace
+
+int i2c_open() {
+    fd_i2cDev = hw_open(I2C_DEVICE_PATH, O_RDWR);
+    if (fd_i2cDev < 0) {
+        std::perror(I2C_DEVICE_PATH);
+        return 0;
+    }
+    return 1;
+}
+
+void i2c_close() {
+    hw_close(fd_i2cDev);
+    fd_i2cDev = -1;
+}
+
+int i2c_xfer_write(int addr, int reg, uint8_t* data, int length) {
+    if (sw_bus_length_fits(length) != 1) {
+        errno = EINVAL;
+        return 0;
+    }
+    sw_bus_msg msg = header(addr, reg, length);
+    std::memcpy(msg.data, data, static_cast<size_t>(length));
+    if (hw_ioctl(fd_i2cDev, static_cast<unsigned long>(i2c_request::write), &msg) < 0)
+        return 0;
+    std::memcpy(data, msg.data, static_cast<size_t>(length));
+    return 1;
+}
+
+int i2c_xfer_read(int addr, int reg, uint8_t* data, int length) {
+    if (sw_bus_length_fits(length) != 1) {
+        errno = EINVAL;
+        return 0;
+    }
+    sw_bus_msg msg = header(addr, reg, length);
+    if (hw_ioctl(fd_i2cDev, static_cast<unsigned long>(i2c_request::read), &msg) < 0)
+        return 0;
+    std::memcpy(data, msg.data, static_cast<size_t>(length));
+    return 1;
+}
+
+void i2c_write(int addr, int reg, uint8_t* data, int length) {
+    i2c_open();
+    i2c_xfer_write(addr, reg, data, length);
+    i2c_close();
+}
+
+void i2c_read(int addr, int reg, uint8_t* data, int length) {
+    i2c_open();
+    i2c_xfer_read(addr, reg, data, length);
+    i2c_close();
+}

@@ -1,0 +1,86 @@
+// Helpers of the board tests: the simulated board's request trace as lists of transactions.
+#pragma once
+
+#include "support/board_dir.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// A board with every device node and a trace, attached.
+inline void make_traced_board(const board_dir& b, const std::string& extraConf = "") {
+    b.add_devices();
+    b.configure("trace=trace.log\n" + extraConf);
+}
+
+inline std::vector<std::string> trace_lines(const board_dir& b) {
+    std::vector<std::string> lines;
+    std::istringstream in(b.read("/sim/trace.log"));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Trace lines that start with prefix.
+inline std::vector<std::string> lines_with(const board_dir& b, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& l : trace_lines(b))
+        if (l.rfind(prefix, 0) == 0)
+            out.push_back(l);
+    return out;
+}
+
+// The transmit bytes (hex) of every SPI transfer on a port, in order.
+inline std::vector<std::string> spi_tx(const board_dir& b, int port) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines_with(b, "/dev/spidev." + std::to_string(port) + " ")) {
+        std::size_t at = l.find(" tx=");
+        if (at != std::string::npos)
+            out.push_back(l.substr(at + 4));
+    }
+    return out;
+}
+
+// An AK5701 register write as it shows in the trace: 0xA0 | reg, then the value.
+inline std::string ak_write(unsigned reg, unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x%02x", 0xA0u | reg, value);
+    return text;
+}
+
+// An I2C write of one byte as it shows in the trace.
+inline std::string i2c_write_line(unsigned addr, unsigned reg, unsigned value) {
+    char text[80];
+    std::snprintf(text, sizeof text, "/dev/i2c-sw 0x2 addr=0x%x reg=0x%x len=0x1 data=%02x", addr,
+                  reg, value);
+    return text;
+}
+
+// Waits, polling, until done() holds or a generous bound passes; the result of done().
+inline bool wait_for(const std::function<bool()>& done, int seconds = 60) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Writes the environment reader of the board (env.d over R/sim/env.main) and the store.
+inline void write_env_store(const board_dir& b, const std::string& store) {
+    b.write("/usr/local/bin/env.d",
+            "#!/bin/sh\n"
+            "store=\"$(dirname \"$0\")/../../../sim/env.main\"\n"
+            "[ -f \"$store\" ] || exit 1\n"
+            "if [ $# -eq 0 ]; then cat \"$store\"; exit 0; fi\n"
+            "K=\"$1\" awk 'index($0, ENVIRON[\"K\"] \"=\") == 1 { print; exit }' \"$store\"\n",
+            0755);
+    b.write("/sim/env.main", store);
+}
