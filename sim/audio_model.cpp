@@ -20,7 +20,9 @@
 // DAC is not powered up: muted), rewriting the WAV's sizes after every frame.
 //
 // Measurement logs (board.conf capture_log / playback_log), one line per event with
-// CLOCK_REALTIME in microseconds: "cap T N", "drop T N", "read T N", "play T N MUTED".
+// CLOCK_REALTIME in microseconds: "cap T N START", "drop T N", "read T N", "play T N MUTED".
+// START is the index of the source sample the captured frame begins with, -1 for silence, so
+// that a far side can compare what it played with the exact source of every frame.
 #include "board/audio_dev.h"
 #include "sim/devices.h"
 #include "sim/sim.h"
@@ -189,12 +191,24 @@ void publish_ring_registers() {
     sim_fpga_set8(REG_PENDING, static_cast<uint8_t>(ringCount));
 }
 
+// The source sample that the next frame taken from src begins with, or -1 for silence.
+long next_source_sample(const wav_source& src) {
+    if (src.file == nullptr || src.dataBytes < 2)
+        return -1;
+    if (src.position >= src.dataBytes)
+        return src.loop ? 0 : -1;
+    return static_cast<long>(src.position / 2);
+}
+
 void capture_one(wav_source& src) {
     uint8_t samples[SAMPLE_BYTES];
-    if (sim_capture_enabled() == 1)
+    long start = -1;
+    if (sim_capture_enabled() == 1) {
+        start = next_source_sample(src);
         take_source(src, samples, sizeof samples);
-    else
+    } else {
         std::memset(samples, 0, sizeof samples);
+    }
 
     std::lock_guard<std::mutex> hold(ringMutex);
     if (ringCount == RING_FRAMES) {
@@ -218,7 +232,10 @@ void capture_one(wav_source& src) {
     f[PCM_TAIL_OFFSET + 3] = 0;
     ++ringCount;
     ++capturedTotal;
-    log_event(captureLog, "cap", captureCounter);
+    if (captureLog != nullptr) {
+        std::fprintf(captureLog, "cap %lld %u %ld\n", realtime_us(), captureCounter, start);
+        std::fflush(captureLog);
+    }
     ++captureCounter;
     publish_ring_registers();
 }

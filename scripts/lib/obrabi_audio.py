@@ -1,8 +1,8 @@
 """Audio bookkeeping for the simulated boards: signals, WAV files, frame logs and the
 comparison of what one side captured with what the other side played.
 
-A capture frame with counter c carries source samples c*768 .. c*768+767 (wrapping when the
-capture loops), so a played frame can be matched to the exact source it came from.
+The capture log names, for every captured frame, its counter and the source sample it begins
+with (-1 for silence), so a played frame can be matched to the exact source it came from.
 """
 
 import math
@@ -110,7 +110,8 @@ def speech_like(seconds, seed=1):
 # -- frame logs of the simulated audio device --
 
 def read_events(path):
-    """Lines 'kind time_us counter [muted]' -> list of tuples (kind, time_us, counter, muted)."""
+    """Lines 'kind time_us counter [extra]' -> list of tuples (kind, time_us, counter, extra):
+    extra is MUTED for 'play' lines and the first source sample for 'cap' lines."""
     events = []
     try:
         with open(path) as f:
@@ -135,9 +136,11 @@ def analyse(source, capture_log, playback_log, playback_wav, loop=True):
     cap = read_events(capture_log)
     play = read_events(playback_log)
     captured_at = {}
-    for kind, t, c, _ in cap:
+    source_start = {}
+    for kind, t, c, start in cap:
         if kind == "cap":
-            captured_at.setdefault(c, t)
+            captured_at[c] = t
+            source_start[c] = start
     sent = sum(1 for e in cap if e[0] == "read")
     played = [e for e in play if e[0] == "play"]
     samples = read_wav(playback_wav)
@@ -163,11 +166,15 @@ def analyse(source, capture_log, playback_log, playback_wav, loop=True):
         frame = samples[index * FRAME_SAMPLES:(index + 1) * FRAME_SAMPLES]
         if len(frame) < FRAME_SAMPLES:
             continue
-        start = counter * FRAME_SAMPLES
-        if loop and source:
-            start %= len(source)
-        src = source[start:start + FRAME_SAMPLES]
-        src = src + [0] * (FRAME_SAMPLES - len(src))
+        start = source_start.get(counter, -1)
+        if start < 0:
+            src = [0] * FRAME_SAMPLES
+        else:
+            src = source[start:start + FRAME_SAMPLES]
+            if loop:
+                while len(src) < FRAME_SAMPLES and source:
+                    src += source[:FRAME_SAMPLES - len(src)]
+            src = src + [0] * (FRAME_SAMPLES - len(src))
         ideal = ideal_round_trip(src)
         result["compared"] += 1
         if frame == ideal:

@@ -12,6 +12,8 @@
 #include "config/env.h"
 #include "config/para.h"
 #include "log/log.h"
+#include "net/rx_path.h"
+#include "net/tx_path.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -46,7 +48,7 @@ constexpr int ADC_SETUP_RUNS = 3;
 constexpr unsigned ADC_SETUP_PAUSE_S = 2;
 
 // The hardware bring-up and the two audio paths.
-[[noreturn]] void run_hardware_and_audio(bridge_params&, int version, int variantBoard) {
+[[noreturn]] void run_hardware_and_audio(bridge_params& params, int version, int variantBoard) {
     fd_audioDev = open_audio_device();
     if (fd_audioDev == -1) {
         log_printf("Error! open %s\r\n", "fd_audioDev");
@@ -60,16 +62,18 @@ constexpr unsigned ADC_SETUP_PAUSE_S = 2;
         adc_setup(ADC_PORT, AUDIO_RATE_HZ, ADC_INPUT);
     }
 
-    // >>> step 17: open_tx_socket(outDest, outSrc, txLink, 4956) goes here.
-    // >>> step 18: the transmit thread (tx_thread on txLink) goes here.
+    open_tx_socket(params.outDest, params.outSrc, &params.txLink, UDP_UNICAST_PORT);
+    if (pthread_create(&params.txThreadId, nullptr, tx_thread, &params.txLink) != 0) {
+        // Without its transmit thread the intercom would only listen: stop instead.
+        log_printf("can't create the transmit thread\n");
+        std::exit(1);
+    }
 
     init_dac(AUDIO_RATE_HZ);
     audio_control(audio_request::control_b);
 
-    // >>> step 21: open_rx_socket(inDest, inSrc, rxLink) goes here.
-    // >>> step 22: rx_loop(rxLink), which never returns, goes here.
-    // Until the network paths are in place the bridge holds still after the bring-up.
-    park(10);
+    open_rx_socket(params.inDest, params.inSrc, params.outSrc, &params.rxLink);
+    rx_loop(&params.rxLink);
 }
 
 } // namespace

@@ -191,17 +191,28 @@ TEST_F(SimAudio, LoopedSourceWrapsAndTheLogTellsEachEvent) {
     fd = -1;
 
     std::istringstream log(b.read("/sim/cap.log"));
-    std::string kind;
-    long long us = 0;
-    unsigned n = 0;
+    std::string line;
     int caps = 0;
     int reads = 0;
     const long long now = std::chrono::duration_cast<std::chrono::microseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
                               .count();
-    while (log >> kind >> us >> n) {
+    while (std::getline(log, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        long long us = 0;
+        unsigned n = 0;
+        long start = -2;
+        fields >> kind >> us >> n;
         EXPECT_TRUE(kind == "cap" || kind == "read") << kind;
-        caps += kind == "cap";
+        if (kind == "cap") {
+            ++caps;
+            // Each captured frame names the source sample it begins with.
+            ASSERT_TRUE(fields >> start) << line;
+            if (n >= c0) {
+                EXPECT_EQ(start, static_cast<long>((n - c0) * 768 % 1000)) << line;
+            }
+        }
         if (kind == "read") {
             EXPECT_EQ(n, c0 + static_cast<unsigned>(reads++));
         }

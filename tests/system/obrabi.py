@@ -111,6 +111,10 @@ class Process:
             argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
         if netns:
             argv = ["ip", "netns", "exec", netns] + argv
+        elif os.geteuid() == 0:
+            # A network of its own (loopback only), so that bridges started side by side do
+            # not compete for the receive port.
+            argv = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + argv
         self.board = board
         self.lines = []
         self.errors = []

@@ -13,6 +13,7 @@ from obrabi import Board, wait_until
 SPI_PREFIX = "/dev/spidev.1 "
 I2C_PREFIX = "/dev/i2c-sw "
 AUDIO_B = "/dev/codec_audioBi 0xb arg=0x0"
+AUDIO_D = "/dev/codec_audioBi 0xd arg=0x0"
 CONTROL_PREFIX = "/dev/mem reg 0x22="
 
 
@@ -67,9 +68,9 @@ class BringupTest(unittest.TestCase):
         return b, self.run_on(b)
 
     def wait_bringup(self, b, p):
-        """Waits until the bring-up has issued its last request (0x0B after the DAC)."""
+        """Waits until the bring-up is complete: the receive loop's first request (0x0D)."""
         self.assertIsNotNone(p.wait_for("init Receiver !!!!!"), p.output())
-        self.assertTrue(wait_until(lambda: AUDIO_B in b.trace() or not p.alive()),
+        self.assertTrue(wait_until(lambda: AUDIO_D in b.trace() or not p.alive()),
                         p.output() + p.error_output())
         self.assertTrue(p.alive(), p.output())
         return b.trace()
@@ -85,9 +86,10 @@ class BringupTest(unittest.TestCase):
         for l in trace:
             if l.startswith(SPI_PREFIX) and " tx=" in l:
                 self.assertIn(" len=0x2 speed=0x7a120 bits=0x8 tx=", l)
-        # 0x0B comes after the last DAC write, and the bridge holds still after it.
+        # A 0x0B follows the last DAC write, before the receive loop starts with 0x0D.
         last_i2c = max(i for i, l in enumerate(trace) if l.startswith(I2C_PREFIX))
-        self.assertGreater(trace.index(AUDIO_B), last_i2c)
+        after_dac = [l for l in trace[last_i2c:] if l.startswith("/dev/codec_audioBi ")]
+        self.assertIn(AUDIO_B, after_dac[:after_dac.index(AUDIO_D)], after_dac)
         self.assertLess(out.index("init Audio Device(/dev/codec_audioBi)....\r"),
                         out.index("init Receiver !!!!!"))
 
