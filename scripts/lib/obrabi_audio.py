@@ -145,7 +145,8 @@ def analyse(source, capture_log, playback_log, playback_wav, loop=True):
     played = [e for e in play if e[0] == "play"]
     samples = read_wav(playback_wav)
 
-    result = {"captured": sum(1 for e in cap if e[0] == "cap"), "sent": sent,
+    result = {"captured": sum(1 for e in cap if e[0] == "cap"),
+              "silent": sum(1 for e in cap if e[0] == "cap" and e[3] < 0), "sent": sent,
               "played": sum(1 for e in played if not e[3]), "muted": sum(1 for e in played if e[3]),
               "lost": 0, "repeated": 0, "reordered": 0, "exact": 0, "compared": 0,
               "latency_ms": [], "snr_db": None, "mismatch": None}
@@ -204,6 +205,8 @@ def summary(name, r):
     p95 = percentile(lat, 95) if lat else float("nan")
     share = 100.0 * r["exact"] / r["compared"] if r["compared"] else 0.0
     snr = "%.1f dB" % r["snr_db"] if r["snr_db"] is not None else "n/a"
-    return (f"{name}: captured {r['captured']}, sent {r['sent']}, received {r['played'] + r['muted']}, "
-            f"played {r['played']}, lost {r['lost']}; bit-exact {r['exact']}/{r['compared']} "
-            f"({share:.1f}%); SNR {snr}; latency median {med:.1f} ms, p95 {p95:.1f} ms")
+    return (f"{name}: captured {r['captured']} ({r['silent']} before the codec ran), "
+            f"sent {r['sent']}, received {r['played'] + r['muted']}, played {r['played']}, "
+            f"lost {r['lost']}\n    bit-exact with an ideal G.711 round trip: {r['exact']} of "
+            f"{r['compared']} ({share:.1f}%); SNR against the source {snr}; "
+            f"capture-to-playback latency median {med:.1f} ms, p95 {p95:.1f} ms")

@@ -127,6 +127,22 @@ class StartupTest(unittest.TestCase):
         self.assertTrue(wait_file(b2.path(dump)), "the environment was not read")
         self.assertIn("INTERCOMM=1", b2.read(dump))
 
+    def test_only_intercomm_0_parks(self):
+        for value, parks in (("0", True), ("00", False), (" 0", False), ("1", False),
+                             (None, False)):
+            with self.subTest(value=repr(value)):
+                b = self.board(para=VALID)
+                b.set_env("INTERCOMM", value)
+                p = self.start(b)
+                self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
+                if parks:
+                    self.expect_parked(p)
+                    self.assertNotIn("init Audio Device(/dev/codec_audioBi)....\r", p.output())
+                else:
+                    self.assertIsNotNone(p.wait_for("init Audio Device(/dev/codec_audioBi)...."),
+                                         p.output())
+                p.stop()
+
     # Memory device and log target ---------------------------------------------------------
 
     def test_missing_memory_device_ends_the_process(self):

@@ -1,4 +1,4 @@
-"""Test hosts in network namespaces that the test makes itself.
+"""Hosts in network namespaces made for the occasion (tests and the demo).
 
 Every host gets one interface eth0 with an address in 198.18.0.0/24 (the range set aside
 for network tests), plugged into one bridge in a namespace of its own. The addresses exist
@@ -7,22 +7,12 @@ only inside these namespaces, and everything is removed again by close().
 
 import os
 import subprocess
-import sys
-import unittest
 
 SUBNET = "198.18.0"
 
 
 def ip(*args, check=True):
     return subprocess.run(["ip"] + list(args), check=check, capture_output=True, text=True)
-
-
-def require_namespaces(test):
-    """Namespaces need root. In CI they must run: there a missing privilege fails the test."""
-    if os.geteuid() != 0:
-        if os.environ.get("CI"):
-            test.fail("network namespace tests need root")
-        raise unittest.SkipTest("network namespace tests need root")
 
 
 class Network:
@@ -69,11 +59,6 @@ class Network:
 
     def popen(self, host, argv, **kw):
         return subprocess.Popen(["ip", "netns", "exec", self.ns(host)] + argv, **kw)
-
-    def tool(self, host, *args, **kw):
-        """Runs tests/system/nettools.py in the host's namespace."""
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nettools.py")
-        return self.popen(host, [sys.executable, script] + [str(a) for a in args], **kw)
 
     def close(self):
         for name in reversed(self.namespaces):
