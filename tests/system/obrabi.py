@@ -11,6 +11,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 BIN = os.environ.get("OBRABI_BIN", "")
 EMULATOR = shlex.split(os.environ.get("OBRABI_EMULATOR", ""))
@@ -170,3 +171,27 @@ class Process:
             t.join(5)
         for stream in (self.proc.stdout, self.proc.stderr):
             stream.close()
+
+
+class BoardTestCase(unittest.TestCase):
+    """A test case whose boards and processes are removed and stopped after each test."""
+
+    def setUp(self):
+        self.boards = []
+        self.procs = []
+
+    def tearDown(self):
+        for p in self.procs:
+            p.stop()
+        for b in self.boards:
+            b.cleanup()
+
+    def board(self, **kw):
+        b = Board(**kw)
+        self.boards.append(b)
+        return b
+
+    def start(self, board, **kw):
+        p = board.start(**kw)
+        self.procs.append(p)
+        return p

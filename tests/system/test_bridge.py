@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from obrabi import EMULATOR, SOURCE, Board, wait_until
+from obrabi import EMULATOR, SOURCE, BoardTestCase, wait_until
 
 sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
@@ -38,7 +38,7 @@ class TestNetwork(Network):
         return self.popen(host, [sys.executable, script] + [str(a) for a in args], **kw)
 
 
-class BridgeTest(unittest.TestCase):
+class BridgeTest(BoardTestCase):
     @classmethod
     def setUpClass(cls):
         require_namespaces()
@@ -48,20 +48,9 @@ class BridgeTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.net.close()
 
-    def setUp(self):
-        self.procs = []
-        self.boards = []
-
-    def tearDown(self):
-        for p in self.procs:
-            p.stop()
-        for b in self.boards:
-            b.cleanup()
-
     def intercom(self, host, para, seed, variant="0x2D52", env=None):
         """A board that captures a speech-like signal, with measurement logs."""
-        b = Board(para=para, env=env or {})
-        self.boards.append(b)
+        b = self.board(para=para, env=env or {})
         b.source = audio.speech_like(SOURCE_SECONDS, seed=seed)
         audio.write_wav(b.path("/sim/mic.wav"), b.source)
         b.configure(variant=variant, capture="mic.wav", capture_loop=1, playback="speaker.wav",
@@ -70,8 +59,7 @@ class BridgeTest(unittest.TestCase):
         return b
 
     def start(self, board):
-        p = board.start(netns=self.net.ns(board.host))
-        self.procs.append(p)
+        p = BoardTestCase.start(self, board, netns=self.net.ns(board.host))
         self.assertIsNotNone(p.wait_for("Recv Ip="), p.output() + p.error_output())
         return p
 

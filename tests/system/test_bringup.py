@@ -8,7 +8,7 @@ and the MAX9850 once over I2C, then issues control request 0x0B on the audio dev
 import os
 import unittest
 
-from obrabi import Board, wait_until
+from obrabi import BoardTestCase, wait_until
 
 SPI_PREFIX = "/dev/spidev.1 "
 I2C_PREFIX = "/dev/i2c-sw "
@@ -42,29 +42,12 @@ def spi_tx(trace):
     return [l.split(" tx=")[1] for l in trace if l.startswith(SPI_PREFIX) and " tx=" in l]
 
 
-class BringupTest(unittest.TestCase):
-    def setUp(self):
-        self.boards = []
-        self.procs = []
-
-    def tearDown(self):
-        for p in self.procs:
-            p.stop()
-        for b in self.boards:
-            b.cleanup()
-
-    def board(self, conf=None):
-        b = Board(conf=conf)
-        self.boards.append(b)
-        return b
-
+class BringupTest(BoardTestCase):
     def run_on(self, b):
-        p = b.start()
-        self.procs.append(p)
-        return p
+        return BoardTestCase.start(self, b)
 
     def start(self, conf):
-        b = self.board(conf)
+        b = self.board(conf=conf)
         return b, self.run_on(b)
 
     def wait_bringup(self, b, p):

@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from obrabi import BIN, EMULATOR, Board
+from obrabi import BIN, EMULATOR, BoardTestCase
 
 VALID = {"OUT_DEST": "127.0.0.1", "OUT_SRC": "127.0.0.1", "IN_DEST": "127.0.0.1",
          "IN_SRC": "127.0.0.1"}
@@ -14,27 +14,7 @@ VALID = {"OUT_DEST": "127.0.0.1", "OUT_SRC": "127.0.0.1", "IN_DEST": "127.0.0.1"
 SETTLE = 1.5
 
 
-class StartupTest(unittest.TestCase):
-    def setUp(self):
-        self.boards = []
-        self.procs = []
-
-    def tearDown(self):
-        for p in self.procs:
-            p.stop()
-        for b in self.boards:
-            b.cleanup()
-
-    def board(self, **kw):
-        b = Board(**kw)
-        self.boards.append(b)
-        return b
-
-    def start(self, board, **kw):
-        p = board.start(**kw)
-        self.procs.append(p)
-        return p
-
+class StartupTest(BoardTestCase):
     def expect_exit(self, para, message, conf=None):
         b = self.board(para=para, conf=conf)
         p = self.start(b)
