@@ -28,6 +28,8 @@ void sim_spisw_reset();
 int sim_ak5701_reg(int port, int reg);
 // Test hook: every transfer on the port fails (EIO) while set.
 void sim_spidev_fail_transfers(int port, bool fail);
+// Test hook: every setting request (mode, bits, speed) on the port fails (EIO) while set.
+void sim_spidev_fail_settings(int port, bool fail);
 // Test hook: called with the device path on every spidev transfer and every /dev/spi-sw
 // request, on the thread that issued it, before the model acts on it (tests look at the
 // process's locks there). nullptr for none; a board reset removes it.

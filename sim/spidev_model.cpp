@@ -46,6 +46,7 @@ std::mutex stateMutex;
 port_state ports[PORTS];
 uint16_t gv760x[GV_REGS];
 std::atomic<unsigned> failMask{0};
+std::atomic<unsigned> settingsFailMask{0};
 std::atomic<sim_spi_hook> spiHook{nullptr};
 
 // The GV760x's part of a 4-byte exchange: the four bytes it sends back.
@@ -134,6 +135,13 @@ int spidev_ioctl(int fd, unsigned long request, unsigned long arg) {
         errno = EFAULT;
         return -1;
     }
+    const bool setting = request == SPI_IOC_WR_MODE || request == SPI_IOC_WR_BITS_PER_WORD ||
+                         request == SPI_IOC_WR_MAX_SPEED_HZ;
+    if (setting && (settingsFailMask.load() & (1u << port)) != 0) {
+        sim_trace(path, request, "fail");
+        errno = EIO;
+        return -1;
+    }
     std::lock_guard<std::mutex> hold(stateMutex);
     port_state& s = ports[port];
     switch (request) {
@@ -179,6 +187,7 @@ void sim_spidev_reset() {
     std::memset(ports, 0, sizeof ports);
     std::memset(gv760x, 0, sizeof gv760x);
     failMask.store(0);
+    settingsFailMask.store(0);
     spiHook.store(nullptr);
 }
 
@@ -220,4 +229,13 @@ void sim_spi_request_seen(const char* device) {
     const sim_spi_hook hook = spiHook.load();
     if (hook != nullptr)
         hook(device);
+}
+
+void sim_spidev_fail_settings(int port, bool fail) {
+    if (port < 0 || port >= PORTS)
+        return;
+    if (fail)
+        settingsFailMask.fetch_or(1u << port);
+    else
+        settingsFailMask.fetch_and(~(1u << port));
 }
