@@ -43,4 +43,6 @@ void sim_reset_chips() {
     sim_spidev_reset();
     sim_i2c_reset();
     sim_gpio_reset();
+    sim_codec_reset();
+    sim_spisw_reset();
 }

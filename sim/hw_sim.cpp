@@ -23,8 +23,8 @@
 namespace {
 
 const sim_device* const deviceTable[] = {
-    &sim_dev_mem,     &sim_dev_audio, &sim_dev_spidev0, &sim_dev_spidev1,
-    &sim_dev_spidev2, &sim_dev_i2c,   &sim_dev_gpio,
+    &sim_dev_mem, &sim_dev_audio, &sim_dev_spidev0, &sim_dev_spidev1, &sim_dev_spidev2,
+    &sim_dev_i2c, &sim_dev_gpio,  &sim_dev_codec,   &sim_dev_spisw,
 };
 
 constexpr int MAX_FDS = 4096;

@@ -47,12 +47,18 @@ void block_r(int port, uint8_t code, uint8_t lastValue, unsigned waitUs) {
     write_wait(port, ak5701_reg::setup, lastValue, waitUs);
 }
 
-// Register 0x11 at the end of the 8000 Hz block: 0x17 on newer boards of variant 0x2D52.
-uint8_t setup_value_8000() {
-    return fpga_version() > 259 && board_variant_is_r() == 1 ? 0x17 : 0x37;
+} // namespace
+
+int ak5701_rate_code(int rate) {
+    for (const rate_setting& s : rateSettings)
+        if (s.rate == rate)
+            return s.code;
+    return -1;
 }
 
-} // namespace
+uint8_t ak5701_setup_value_8000() {
+    return fpga_version() > 259 && board_variant_is_r() == 1 ? 0x17 : 0x37;
+}
 
 int ak5701_write(int port, uint8_t reg, uint8_t value) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(AK5701_WRITE_COMMAND | reg), value};
@@ -72,23 +78,27 @@ void ak5701_select_alt(int port) {
     write_reg(port, ak5701_reg::input, AK5701_INPUT_ALT);
 }
 
-void init_ak5701(int port, int rate, int input) {
-    init_spi_mode(port, 0);
-    log_printf("init ADC(%d):AK5701 (%dHz),Port:%d \n", port, rate, input);
-
-    // Block P, every rate.
+void ak5701_power_up(int port) {
     write_wait(port, ak5701_reg::setup, 0x35, 100);
     write_wait(port, ak5701_reg::set14, 0x23, 100);
     write_wait(port, ak5701_reg::power, 0x07, 100);
     write_reg(port, ak5701_reg::set16, 0x04);
     write_wait(port, ak5701_reg::setup, 0x37, 100);
+}
+
+void init_ak5701(int port, int rate, int input) {
+    init_spi_mode(port, 0);
+    log_printf("init ADC(%d):AK5701 (%dHz),Port:%d \n", port, rate, input);
+
+    ak5701_power_up(port); // block P, every rate
 
     for (const rate_setting& s : rateSettings) {
         if (s.rate != rate)
             continue;
         write_reg(port, ak5701_reg::rate, s.code);
         if (s.blockR)
-            block_r(port, s.code, s.rate == 8000 ? setup_value_8000() : s.lastValue, s.waitUs);
+            block_r(port, s.code, s.rate == 8000 ? ak5701_setup_value_8000() : s.lastValue,
+                    s.waitUs);
     }
 
     // Block F, every rate.

@@ -30,6 +30,17 @@ inline constexpr const char* ENV_MIC_GAIN = "INTERCOMM_M_GAIN";
 inline constexpr const char* ENV_MIC_ALC = "INTERCOMM_ALC";
 inline constexpr int AK5701_ENV_VALUE_SIZE = 32;
 
+// The sample-rate code of register 0x15 for a rate in Hz, or -1 for a rate the chip is not
+// set up for here (8000, 16000, 32000, 44100 and 48000 Hz are).
+int ak5701_rate_code(int rate);
+// Register 0x11 once the 8000 Hz code is in place: 0x17 on FPGA versions above 259 of the
+// variant 0x2D52, 0x37 on every other board.
+uint8_t ak5701_setup_value_8000();
+
+// The power-up block that starts every set-up: 0x11 = 0x35, 0x14 = 0x23, 0x10 = 0x07,
+// 0x16 = 0x04, 0x11 = 0x37, with 100 us waits after all but 0x16.
+void ak5701_power_up(int port);
+
 // One register write over SPI port port (0, 1 or 2). Returns 0.
 int ak5701_write(int port, uint8_t reg, uint8_t value);
 void ak5701_set_gain_alc(int port, int gain, int alc);

@@ -52,13 +52,22 @@ void max9850_write(int addr, uint8_t reg, uint8_t value) {
     i2c_write(addr, reg, data, 1);
 }
 
-void init_max9850(int addr, int rate) {
+void max9850_setup_writes(int addr, int rate, int withReg02) {
     const int device = addr & 0xFF;
-    log_printf("init MAX9850 4 Intercomm (%dHz) \n", rate);
-    for (const reg_value& step : fixedSteps)
+    bool first = true;
+    for (const reg_value& step : fixedSteps) {
         write_step(device, step);
+        if (first && withReg02 == 1)
+            write_step(device, {max9850_reg::reg02, 0x55});
+        first = false;
+    }
     write_step(device, rate_step(rate));
     write_step(device, {max9850_reg::enable, MAX9850_ENABLE_RUN});
+}
+
+void init_max9850(int addr, int rate) {
+    log_printf("init MAX9850 4 Intercomm (%dHz) \n", rate);
+    max9850_setup_writes(addr, rate, 0);
 }
 
 void init_dac(int rate) {

@@ -7,6 +7,7 @@ inline constexpr int MAX9850_ADDR_DEFAULT = 0x22;
 inline constexpr int MAX9850_ADDR_ALT = 0x20;
 
 enum class max9850_reg : uint8_t {
+    reg02 = 0x02, // 0x55 from the plain set-up of the board library
     volume = 0x03,
     general = 0x04,
     enable = 0x05, // 0xFC during set-up, 0xFD when running, 0x00 off
@@ -28,5 +29,10 @@ extern int max9850I2cAddr;
 void max9850_write(int addr, uint8_t reg, uint8_t value);
 // The set-up sequence for device addr (its low byte) and rate in Hz: ten writes.
 void init_max9850(int addr, int rate);
+// The set-up's writes without its log line: the first (0x05 = 0xFC); 0x02 = 0x55 when
+// withReg02 is 1 (the plain set-up of the board library); the seven other fixed writes; the
+// rate step (8000: 0x09 = 0x60, 32000: 0x09 = 0x18, 44100: 0x09 = 0x11, 999: 0x05 = 0x00,
+// any other: 0x09 = 0x10); 0x05 = 0xFD. For device addr (its low byte).
+void max9850_setup_writes(int addr, int rate, int withReg02);
 // init_max9850 at max9850I2cAddr.
 void init_dac(int rate);

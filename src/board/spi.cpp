@@ -19,8 +19,7 @@ unsigned long req(spi_request r) {
     return static_cast<unsigned long>(r);
 }
 
-int open_port(int port) {
-    const char* path = spi_port_path(port);
+int open_path(const char* path) {
     if (path == nullptr) {
         errno = ENODEV;
         return -1;
@@ -49,12 +48,23 @@ void spi_fail(const char* message) {
     std::abort();
 }
 
-int spi_write(int port, const uint8_t* buffer, std::size_t length) {
-    pthread_mutex_lock(&spiLock);
-    int fd = open_port(port);
+void spi_transfer_once(const char* path, const char* openFailMessage, spi_ioc_transfer& transfer,
+                       int setModeZero) {
+    int fd = open_path(path);
     if (fd < 0)
-        spi_fail("can't open device");
+        spi_fail(openFailMessage);
+    if (setModeZero == 1) {
+        uint8_t mode = 0;
+        hw_ioctl(fd, req(spi_request::wr_mode), &mode);
+    }
+    if (hw_ioctl(fd, req(spi_request::message_1), &transfer) < 1)
+        spi_fail("can't send spi message");
+    hw_close(fd);
+}
 
+int spi_write_path(const char* path, const char* openFailMessage, const uint8_t* buffer,
+                   std::size_t length) {
+    pthread_mutex_lock(&spiLock);
     // Never more than the transmit area holds, and never more of the caller's buffer than
     // the caller gave.
     const std::size_t count = length < SPI_TX_AREA_SIZE ? length : SPI_TX_AREA_SIZE;
@@ -69,19 +79,20 @@ int spi_write(int port, const uint8_t* buffer, std::size_t length) {
     transfer.len = static_cast<uint32_t>(count);
     transfer.speed_hz = SPI_WRITE_SPEED_HZ;
     transfer.bits_per_word = SPI_WRITE_BITS;
-
-    if (hw_ioctl(fd, req(spi_request::message_1), &transfer) < 1)
-        spi_fail("can't send spi message");
-
-    hw_close(fd);
+    spi_transfer_once(path, openFailMessage, transfer, 0);
+    // The received bytes are dropped.
     pthread_mutex_unlock(&spiLock);
     return 0;
+}
+
+int spi_write(int port, const uint8_t* buffer, std::size_t length) {
+    return spi_write_path(spi_port_path(port), "can't open device", buffer, length);
 }
 
 void init_spi_mode(int port, int mode) {
     log_printf("%s:%d,%d\n", "init_spi_mode", port, mode);
     pthread_mutex_lock(&spiLock);
-    int fd = open_port(port);
+    int fd = open_path(spi_port_path(port));
     if (fd < 0)
         log_printf("can't open spidev.%d\n", port);
 

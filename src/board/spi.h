@@ -38,6 +38,17 @@ const char* spi_port_path(int port);
 // one transfer at 500 kHz, 8 bits per word. Ends the process when the port cannot be opened
 // or the transfer fails. Returns 0.
 int spi_write(int port, const uint8_t* buffer, std::size_t length);
+// spi_write on the device at path, with the open failure reported as openFailMessage (the
+// chip drivers name their chip there). A null path is a device that cannot be opened.
+int spi_write_path(const char* path, const char* openFailMessage, const uint8_t* buffer,
+                   std::size_t length);
+// One transfer as a transaction of its own, for a caller that holds spiLock: opens the device
+// at path, sets SPI mode 0 first when setModeZero is 1 (its outcome is not examined), issues
+// SPI_IOC_MESSAGE(1) with the record, closes. Ends the process with perror(openFailMessage)
+// when the device cannot be opened (a null path counts as that) and with "can't send spi
+// message" when the transfer gives less than 1.
+void spi_transfer_once(const char* path, const char* openFailMessage, spi_ioc_transfer& transfer,
+                       int setModeZero);
 // Logs its arguments and the port's current SPI mode; mode is only logged.
 void init_spi_mode(int port, int mode);
 // perror(message), then abort.

@@ -1,0 +1,78 @@
+// Requests on /dev/spi-sw. Each request is one SPI transaction of the process: it holds
+// spiLock like every other SPI driver, and releases it before the outcome is looked at.
+#include "util/spi_sw.h"
+
+#include "board/hw.h"
+#include "board/spi.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+
+int fd_spiSwDev = -1;
+
+namespace {
+
+// 1 when length data bytes fit the driver's record and there is a buffer to move them.
+int request_fits(const uint8_t* data, int length) {
+    return data != nullptr && length >= 1 && length <= SPISW_DATA_MAX ? 1 : 0;
+}
+
+sw_bus_msg header(uint8_t dev, uint8_t reg, int length) {
+    sw_bus_msg msg;
+    std::memset(&msg, 0, sizeof msg);
+    msg.addr = dev;
+    msg.reg = reg;
+    msg.len = static_cast<uint8_t>(length);
+    return msg;
+}
+
+int locked_request(spisw_request request, sw_bus_msg& msg) {
+    pthread_mutex_lock(&spiLock);
+    int result = hw_ioctl(fd_spiSwDev, static_cast<unsigned long>(request), &msg);
+    pthread_mutex_unlock(&spiLock);
+    return result;
+}
+
+} // namespace
+
+int spisw_open() {
+    fd_spiSwDev = hw_open(SPISW_DEVICE_PATH, O_RDWR);
+    if (fd_spiSwDev < 0) {
+        std::perror(SPISW_OPEN_ERROR);
+        return 0;
+    }
+    return 1;
+}
+
+int spisw_close() {
+    int result = hw_close(fd_spiSwDev);
+    fd_spiSwDev = -1;
+    return result;
+}
+
+int spisw_write(uint8_t dev, uint8_t reg, uint8_t* data, int length) {
+    if (request_fits(data, length) != 1) {
+        errno = EINVAL;
+        return 0;
+    }
+    sw_bus_msg msg = header(dev, reg, length);
+    std::memcpy(msg.data, data, static_cast<std::size_t>(length));
+    if (locked_request(spisw_request::write, msg) < 0)
+        return 0;
+    std::memcpy(data, msg.data, static_cast<std::size_t>(length));
+    return 1;
+}
+
+int spisw_read(uint8_t dev, uint8_t reg, uint8_t* data, int length) {
+    if (request_fits(data, length) != 1) {
+        errno = EINVAL;
+        return 0;
+    }
+    sw_bus_msg msg = header(dev, reg, length);
+    if (locked_request(spisw_request::read, msg) < 0)
+        return 0;
+    std::memcpy(data, msg.data, static_cast<std::size_t>(length));
+    return 1;
+}
