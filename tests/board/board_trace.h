@@ -49,8 +49,8 @@ inline std::vector<std::string> spi_tx(const board_dir& b, int port) {
 
 // An AK5701 register write as it shows in the trace: 0xA0 | reg, then the value.
 inline std::string ak_write(unsigned reg, unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02x%02x", 0xA0u | reg, value);
+    char text[24];
+    std::snprintf(text, sizeof text, "%02x%02x", (0xA0u | reg) & 0xFFu, value & 0xFFu);
     return text;
 }
 
