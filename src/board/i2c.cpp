@@ -10,19 +10,6 @@
 
 int fd_i2cDev = -1;
 
-namespace {
-
-sw_bus_msg header(int addr, int reg, int length) {
-    sw_bus_msg msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.addr = static_cast<uint8_t>(addr);
-    msg.reg = static_cast<uint8_t>(reg);
-    msg.len = static_cast<uint8_t>(length);
-    return msg;
-}
-
-} // namespace
-
 int i2c_open() {
     fd_i2cDev = hw_open(I2C_DEVICE_PATH, O_RDWR);
     if (fd_i2cDev < 0) {
@@ -42,12 +29,9 @@ int i2c_xfer_write(int addr, int reg, uint8_t* data, int length) {
         errno = EINVAL;
         return 0;
     }
-    sw_bus_msg msg = header(addr, reg, length);
-    std::memcpy(msg.data, data, static_cast<size_t>(length));
-    if (hw_ioctl(fd_i2cDev, static_cast<unsigned long>(i2c_request::write), &msg) < 0)
-        return 0;
-    std::memcpy(data, msg.data, static_cast<size_t>(length));
-    return 1;
+    return sw_bus_request(fd_i2cDev, static_cast<unsigned long>(i2c_request::write),
+                          static_cast<uint8_t>(addr), static_cast<uint8_t>(reg), data, length, true,
+                          nullptr);
 }
 
 int i2c_xfer_read(int addr, int reg, uint8_t* data, int length) {
@@ -55,11 +39,9 @@ int i2c_xfer_read(int addr, int reg, uint8_t* data, int length) {
         errno = EINVAL;
         return 0;
     }
-    sw_bus_msg msg = header(addr, reg, length);
-    if (hw_ioctl(fd_i2cDev, static_cast<unsigned long>(i2c_request::read), &msg) < 0)
-        return 0;
-    std::memcpy(data, msg.data, static_cast<size_t>(length));
-    return 1;
+    return sw_bus_request(fd_i2cDev, static_cast<unsigned long>(i2c_request::read),
+                          static_cast<uint8_t>(addr), static_cast<uint8_t>(reg), data, length,
+                          false, nullptr);
 }
 
 void i2c_write(int addr, int reg, uint8_t* data, int length) {

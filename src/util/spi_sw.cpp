@@ -19,22 +19,6 @@ int request_fits(const uint8_t* data, int length) {
     return data != nullptr && length >= 1 && length <= SPISW_DATA_MAX ? 1 : 0;
 }
 
-sw_bus_msg header(uint8_t dev, uint8_t reg, int length) {
-    sw_bus_msg msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.addr = dev;
-    msg.reg = reg;
-    msg.len = static_cast<uint8_t>(length);
-    return msg;
-}
-
-int locked_request(spisw_request request, sw_bus_msg& msg) {
-    pthread_mutex_lock(&spiLock);
-    int result = hw_ioctl(fd_spiSwDev, static_cast<unsigned long>(request), &msg);
-    pthread_mutex_unlock(&spiLock);
-    return result;
-}
-
 } // namespace
 
 int spisw_open() {
@@ -57,12 +41,8 @@ int spisw_write(uint8_t dev, uint8_t reg, uint8_t* data, int length) {
         errno = EINVAL;
         return 0;
     }
-    sw_bus_msg msg = header(dev, reg, length);
-    std::memcpy(msg.data, data, static_cast<std::size_t>(length));
-    if (locked_request(spisw_request::write, msg) < 0)
-        return 0;
-    std::memcpy(data, msg.data, static_cast<std::size_t>(length));
-    return 1;
+    return sw_bus_request(fd_spiSwDev, static_cast<unsigned long>(spisw_request::write), dev, reg,
+                          data, length, true, &spiLock);
 }
 
 int spisw_read(uint8_t dev, uint8_t reg, uint8_t* data, int length) {
@@ -70,9 +50,6 @@ int spisw_read(uint8_t dev, uint8_t reg, uint8_t* data, int length) {
         errno = EINVAL;
         return 0;
     }
-    sw_bus_msg msg = header(dev, reg, length);
-    if (locked_request(spisw_request::read, msg) < 0)
-        return 0;
-    std::memcpy(data, msg.data, static_cast<std::size_t>(length));
-    return 1;
+    return sw_bus_request(fd_spiSwDev, static_cast<unsigned long>(spisw_request::read), dev, reg,
+                          data, length, false, &spiLock);
 }
