@@ -106,13 +106,17 @@ void init_ak5701(int port, int rate, int input) {
     write_reg(port, ak5701_reg::set19, 0xA1);
     write_reg(port, ak5701_reg::gain, 0x00);
     write_reg(port, ak5701_reg::input, AK5701_INPUT_DEFAULT);
+    ak5701_select_and_power(port, input);
+    log_printf("end of Ak5701....\n");
+}
+
+void ak5701_select_and_power(int port, int input) {
     if (input == 1)
         ak5701_select_default(port);
     else
         ak5701_select_alt(port);
     write_reg(port, ak5701_reg::power, 0x04);
     write_reg(port, ak5701_reg::power, AK5701_POWER_ALL);
-    log_printf("end of Ak5701....\n");
 }
 
 void codec_reset() {

@@ -46,6 +46,8 @@ int ak5701_write(int port, uint8_t reg, uint8_t value);
 void ak5701_set_gain_alc(int port, int gain, int alc);
 void ak5701_select_default(int port);
 void ak5701_select_alt(int port);
+// The end of every set-up: the input by its selector (1: default), then 0x10 = 0x04, 0x07.
+void ak5701_select_and_power(int port, int input);
 // The full register sequence for one rate in Hz; input 1 selects the default input.
 void init_ak5701(int port, int rate, int input);
 // Pulses the codec run bit of the FPGA control register low, on FPGA versions above 257.

@@ -48,10 +48,5 @@ void init_ak5701_ext(int port, int rate, int hi, int input, int flag) {
     write_reg(port, ak5701_reg::set18, 0xA1);
     write_wait(port, ak5701_reg::set19, 0xA1, SETTLE_WAIT_US);
     write_reg(port, ak5701_reg::input, flag != 0 ? INPUT_FLAGGED : AK5701_INPUT_DEFAULT);
-    if (input == 1)
-        ak5701_select_default(port);
-    else
-        ak5701_select_alt(port);
-    write_reg(port, ak5701_reg::power, 0x04);
-    write_reg(port, ak5701_reg::power, AK5701_POWER_ALL);
+    ak5701_select_and_power(port, input);
 }
