@@ -112,7 +112,9 @@ class BridgeTest(BoardTestCase):
 
     def test_any_sender_is_played_and_only_whole_packets(self):
         a_addr, b_addr, c_addr = (self.net.addr[h] for h in "abc")
-        cases = (("IN_SRC 0.0.0.0", "0x2D52", "0.0.0.0"), ("variant board without IN_SRC", "0x2D54", None))
+        cases = (("IN_SRC 0.0.0.0", "0x2D52", "0.0.0.0"),
+                 ("variant board with an empty IN_SRC", "0x2D54", ""),
+                 ("variant board without IN_SRC", "0x2D54", None))
         for name, variant, in_src in cases:
             with self.subTest(name):
                 para = {"OUT_DEST": a_addr, "OUT_SRC": b_addr, "IN_DEST": b_addr}
