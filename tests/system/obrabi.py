@@ -86,14 +86,19 @@ class Board:
     def trace(self):
         return (self.read("/sim/trace.log", "") or "").splitlines()
 
-    def program(self, name="obraBi_to_screen"):
-        """A link to the binary under the given name (the name picks the log target)."""
+    def program(self, name="obraBi_to_screen", copy=False):
+        """The binary under the given name (the name picks the log target): a link to the
+        build's binary, or a copy where another user must run it from the board directory."""
         d = os.path.join(self.root, "sim", "bin")
         os.makedirs(d, exist_ok=True)
-        link = os.path.join(d, name)
-        if not os.path.lexists(link):
-            os.symlink(os.path.abspath(BIN), link)
-        return link
+        path = os.path.join(d, name)
+        if not os.path.lexists(path):
+            if copy:
+                shutil.copy(BIN, path)
+                os.chmod(path, 0o755)
+            else:
+                os.symlink(os.path.abspath(BIN), path)
+        return path
 
     def start(self, name="obraBi_to_screen", program=None, netns=None, user=None):
         return Process(self, program or self.program(name), netns, user)
