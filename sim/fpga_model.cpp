@@ -1,4 +1,5 @@
 // The FPGA behind /dev/mem: banks as plain memory, registers as natively ordered halfwords.
+#include "board/fpga.h"
 #include "sim/devices.h"
 #include "sim/sim.h"
 
@@ -12,12 +13,7 @@
 
 namespace {
 
-constexpr sim_fpga_bank banks[] = {
-    {0xFE000000ULL, 0x800000},
-    {0xF8000000ULL, 0x100000},
-    {0xF9000000ULL, 0x100000},
-};
-constexpr unsigned long long BANK2_PHYSICAL = 0xF8000000ULL;
+constexpr unsigned long long BANK2_PHYSICAL = FPGA_BANKS[1].physical;
 constexpr uint32_t CONTROL = 0x22;
 constexpr long WATCH_PERIOD_NS = 2000000; // the codec reset holds the bit low for 100 ms
 
@@ -26,7 +22,7 @@ std::atomic<unsigned> failMask{0};
 
 int bank_index(unsigned long long physical) {
     for (int i = 0; i < 3; ++i)
-        if (banks[i].physical == physical)
+        if (FPGA_BANKS[i].physical == physical)
             return i;
     return -1;
 }
@@ -78,7 +74,7 @@ const sim_device sim_dev_mem = {"/dev/mem", mem_ioctl, nullptr, nullptr};
 
 void* sim_fpga_mmap(void* addr, size_t length, int prot, int flags, unsigned long long offset) {
     int index = bank_index(offset);
-    if (index < 0 || length == 0 || length > banks[index].size) {
+    if (index < 0 || length == 0 || length > FPGA_BANKS[index].size) {
         errno = EINVAL;
         return MAP_FAILED;
     }

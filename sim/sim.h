@@ -53,10 +53,6 @@ struct sim_device {
 const sim_device* sim_device_of(int fd);
 
 // FPGA model (the /dev/mem device). Bank 2 holds the registers; the models drive them.
-struct sim_fpga_bank {
-    unsigned long long physical;
-    size_t size;
-};
 // Base of the most recent bank-2 mapping, or nullptr before it exists.
 volatile uint8_t* sim_fpga_bank2();
 uint16_t sim_fpga_get16(uint32_t offset);

@@ -58,9 +58,6 @@ void log_to_screen() {
 void log_to_file() {
     logToScreen = 0;
 }
-int log_at_line_start() {
-    return logAtLineStart;
-}
 void log_reset_line_start() {
     logAtLineStart = 1;
 }

@@ -22,5 +22,4 @@ int32_t file_size(const char* path);
 void trim_line_end(char* text);
 
 // State of the logger, for tests that check rotation and prefixes.
-int log_at_line_start();
 void log_reset_line_start();

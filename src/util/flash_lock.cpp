@@ -62,14 +62,21 @@ int fd_is_write_locked(int fd) {
     return fl.l_type == F_WRLCK ? 1 : 0;
 }
 
+namespace {
+
+// The descriptor that holds the lock, or a fresh one of the lock file (-1 when it cannot be
+// opened). Called with stateMutex held.
+int lock_fd() {
+    return heldFd >= 0 ? heldFd : open_lock_file();
+}
+
+} // namespace
+
 int flash_file_lock() {
     std::lock_guard<std::mutex> hold(stateMutex);
-    int fd = heldFd;
-    if (fd < 0) {
-        fd = open_lock_file();
-        if (fd < 0)
-            return 0;
-    }
+    const int fd = lock_fd();
+    if (fd < 0)
+        return 0;
     if (attempt(fd, fd_set_write_lock) == 1) {
         heldFd = fd;
         return 1;
@@ -81,12 +88,9 @@ int flash_file_lock() {
 
 int flash_file_unlock() {
     std::lock_guard<std::mutex> hold(stateMutex);
-    int fd = heldFd;
-    if (fd < 0) {
-        fd = open_lock_file();
-        if (fd < 0)
-            return 0;
-    }
+    const int fd = lock_fd();
+    if (fd < 0)
+        return 0;
     int ok = attempt(fd, fd_clear_lock);
     hw_close(fd);
     heldFd = -1;
