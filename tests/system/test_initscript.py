@@ -60,10 +60,12 @@ class InitScriptTest(BoardTestCase):
             with self.subTest(shell=" ".join(shell)):
                 b = self.board()
                 program = b.program("obraBi")  # logs to the board's /tmp/.print_obraBi
+                b.configure(no_such_key=1)  # the simulated board complains on standard error
                 pidfile = b.path("/var/run/obraBi.pid")
                 # The defaults file is read by the script: the board's settings live there.
                 b.write("/etc/default/obraBi",
-                        "OBRABI_BIN=%s\nOBRABI_PIDFILE=%s\n" % (program, pidfile))
+                        "OBRABI_BIN=%s\nOBRABI_PIDFILE=%s\nOBRABI_OUTPUT=%s\n"
+                        % (program, pidfile, b.path("/tmp/obraBi.out")))
                 self.addCleanup(lambda p=program: [os.kill(pid, 9) for pid in copies(p)])
 
                 self.assertEqual(self.run_script(shell, b, "status")[0], 3)
@@ -74,6 +76,8 @@ class InitScriptTest(BoardTestCase):
                 self.assertIn("obraBi started (pid %d)" % pid, out)
                 log = lambda: b.read("/tmp/.print_obraBi", "") or ""
                 self.assertTrue(wait_until(lambda: "Recv Ip=127.0.0.1:4956" in log()), log())
+                # The program's standard error lands in OBRABI_OUTPUT.
+                self.assertIn("unknown key no_such_key", b.read("/tmp/obraBi.out"))
 
                 self.assertEqual(self.run_script(shell, b, "status"),
                                  (0, "obraBi is running (pid %d)" % pid))
