@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -173,6 +174,21 @@ TEST_F(RxTest, ReceiveBufferIsAsLargeAsTheProcessMayHave) {
     }
     // Asking on something that is no socket changes nothing and ends nothing.
     EXPECT_EQ(rx_request_buffer(-1), -1);
+    if (geteuid() != 0)
+        return;
+    // A process that may not force gets what the plain request gives, not the default.
+    pid_t child = fork();
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+            _exit(2);
+        int s = socket(AF_INET, SOCK_DGRAM, 0);
+        const bool refused = !may_force_buffer();
+        const bool asPlain = rx_request_buffer(s) == plain_buffer_grant();
+        _exit(refused && asPlain ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(RxTest, DrainHandlesABurstBackToBackAndWaitWakesOnArrival) {
