@@ -62,7 +62,8 @@ void fuzz_remove(const char* logical) {
     unlink(fuzz_path(logical).c_str());
 }
 
-long fuzz_log_size() {
-    struct stat st {};
-    return stat(fuzz_path("/tmp/fuzz.log").c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+bool fuzz_log_ends_with(const std::string& text) {
+    std::string log;
+    return fuzz_read("/tmp/fuzz.log", log) && log.size() >= text.size() &&
+           log.compare(log.size() - text.size(), text.size(), text) == 0;
 }

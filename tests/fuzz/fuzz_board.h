@@ -31,8 +31,8 @@ void fuzz_write(const char* logical, const std::string& content, int mode = 0644
 // The whole file, and whether it exists.
 bool fuzz_read(const char* logical, std::string& content);
 void fuzz_remove(const char* logical);
-// Size of the board's log file, -1 when there is none.
-long fuzz_log_size();
+// Whether the board's log file ends with text (a rotation may have emptied it before).
+bool fuzz_log_ends_with(const std::string& text);
 
 // The fuzzer's input, taken apart from the front.
 struct fuzz_input {

@@ -17,7 +17,7 @@ constexpr const char* TOOL_ARGS = "/sim/tool.args";
 // Both readers print the file the fuzzer chose, whatever they are asked, and keep their
 // arguments.
 constexpr const char* READER_TOOL = "#!/bin/sh\n"
-                                    "sim=\"$(dirname \"$0\")/../../../sim\"\n"
+                                    "sim=\"${0%/usr/local/bin/*}/sim\"\n"
                                     "printf '%s\\0' \"$@\" > \"$sim/tool.args\"\n"
                                     "exec cat \"$sim/tool.out\"\n";
 

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     log_reset_line_start();
 
     bool lineStart = true;
-    std::size_t bakBound = std::max(logSize, LOG_BOUND);
+    // The backup holds the log of before until the first rotation.
+    const std::size_t bakBound = std::max(logSize, LOG_BOUND);
     for (int messages = 0; in.pos < in.size && messages < 64; ++messages) {
         const char* format = formats[in.byte() % 4];
         const std::string message = in.text(5000);
@@ -87,7 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(after.size() <= LOG_BOUND, "log of %zu bytes", after.size());
         FUZZ_CHECK(bak.size() <= bakBound, "backup of %zu bytes", bak.size());
-        bakBound = LOG_BOUND;
         lineStart = format[2] != '\0';
     }
     return 0;
