@@ -103,6 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "length");
     FUZZ_CHECK(played_frames() == (want == rx_step::played ? 1 : 0),
                "%ld frames reached the device", played_frames());
+    // What is played is the packet's samples, decoded.
+    for (std::size_t i = 0; want == rx_step::played && i < FRAME_SAMPLES; ++i) {
+        const auto code = static_cast<uint8_t>(datagram[ALAW_CODES_OFFSET + i]);
+        const auto sample = static_cast<uint16_t>(alaw_to_lin_table[code]);
+        FUZZ_CHECK(state.frame[PCM_SAMPLES_OFFSET + 2 * i] == sample >> 8 &&
+                       state.frame[PCM_SAMPLES_OFFSET + 2 * i + 1] == (sample & 0xFF),
+                   "sample %zu is not the decoded code 0x%02x", i, code);
+    }
     FUZZ_CHECK(rx_receive_one(rxLink, state) == rx_step::idle, "something left behind");
     return 0;
 }
