@@ -20,8 +20,10 @@ char logPath[LOG_PATH_SIZE];
 char logBakPath[LOG_PATH_SIZE];
 
 // Copies the log into the backup and reopens the log empty; the returned stream takes the
-// message. A backup that cannot be written is noted on standard error; the log is emptied
-// all the same, so that it stays bounded.
+// message. The copy goes byte for byte in pieces of the read size: a log that holds zero
+// bytes (a block left unwritten by a power loss, say) reaches the backup whole. A backup
+// that cannot be written is noted on standard error; the log is emptied all the same, so
+// that it stays bounded.
 FILE* rotate_log(const char* path, const char* bakPath) {
     FILE* bak = std::fopen(bakPath, "w");
     FILE* log = std::fopen(path, "r");
@@ -29,8 +31,9 @@ FILE* rotate_log(const char* path, const char* bakPath) {
         std::fprintf(stderr, "log backup %s cannot be written, log emptied\n", logBakPath);
     if (bak != nullptr && log != nullptr) {
         char piece[LOG_COPY_READ_SIZE];
-        while (std::fgets(piece, sizeof piece, log) != nullptr)
-            std::fputs(piece, bak);
+        std::size_t n = 0;
+        while ((n = std::fread(piece, 1, sizeof piece, log)) > 0)
+            std::fwrite(piece, 1, n, bak);
     }
     if (bak != nullptr)
         std::fclose(bak);
