@@ -12,6 +12,7 @@
 #include "config/env.h"
 #include "config/para.h"
 #include "log/log.h"
+#include "net/counters.h"
 #include "net/rx_path.h"
 #include "net/tx_path.h"
 
@@ -129,6 +130,8 @@ void enable_codec(int fpgaVersion, int variantBoard) {
 
 void run_bridge(const char* invocationPath) {
     static bridge_params params;
+    // First of all: from here on SIGUSR1 asks for the counters instead of ending the process.
+    counters_request_init();
 
     // The full base name decides the log target; progName keeps what fits of it.
     const char* base = base_name_of(invocationPath);

@@ -1,40 +1,49 @@
-// rx_loop: polls the socket, drops foreign and malformed datagrams, decodes and plays the rest.
+// rx_loop: waits on the socket, drains it, drops foreign and malformed datagrams, decodes and
+// plays the rest, and answers the operator's counters request.
 #include "net/rx_path.h"
 
 #include "board/audio_dev.h"
-#include "log/log.h"
+#include "net/counters.h"
 
-#include <arpa/inet.h>
+#include <cerrno>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-long elapsed_ms(const timespec& from, const timespec& to) {
-    return (to.tv_sec - from.tv_sec) * 1000L + (to.tv_nsec - from.tv_nsec) / 1000000L;
-}
-
-// Whether a line may be written now; a line held back is counted for the next one.
-bool log_allowed(rx_log_limit& limit) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (limit.used && elapsed_ms(limit.last, now) < RX_LOG_INTERVAL_MS) {
-        ++limit.held;
-        return false;
-    }
-    limit.last = now;
-    limit.used = true;
-    return true;
-}
-
-void report_held(rx_log_limit& limit, const char* what) {
-    if (limit.held == 0)
-        return;
-    log_printf("(%u more %s not shown)\n", limit.held, what);
-    limit.held = 0;
+void flush_drop_lines(rx_state& state, int64_t nowMs) {
+    rx_drop_flush(state.senderLog, nowMs);
+    rx_drop_flush(state.lengthLog, nowMs);
 }
 
 } // namespace
+
+rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowMs) {
+    ++state.received;
+    const in_addr_t allowed = link.src_filter.sin_addr.s_addr;
+    const in_addr_t sender = state.sender.sin_addr.s_addr;
+    rx_step step = rx_step::played;
+    if (allowed != 0 && allowed != sender) {
+        ++state.droppedSender;
+        rx_drop_note(state.senderLog, sender, length, nowMs);
+        step = rx_step::dropped_sender;
+    } else if (length != static_cast<long>(ALAW_PACKET_SIZE)) {
+        // Only a whole packet is played: anything else would be played from stale bytes.
+        ++state.droppedLength;
+        rx_drop_note(state.lengthLog, sender, length, nowMs);
+        step = rx_step::dropped_length;
+    }
+    if (step != rx_step::played) {
+        // A flood of one kind keeps the loop from idling: the other kind's count goes out too.
+        flush_drop_lines(state, nowMs);
+        return step;
+    }
+    (void)alaw_decode_frame(state.frame);
+    (void)audio_write_frame(state.frame);
+    ++state.played;
+    return step;
+}
 
 rx_step rx_receive_one(const udp_link& link, rx_state& state) {
     socklen_t senderLen = sizeof state.sender;
@@ -45,30 +54,28 @@ rx_step rx_receive_one(const udp_link& link, rx_state& state) {
                  reinterpret_cast<sockaddr*>(&state.sender), &senderLen);
     if (n == -1)
         return rx_step::idle;
+    return rx_handle_datagram(link, state, static_cast<long>(n), rx_clock_ms());
+}
 
-    const in_addr_t allowed = link.src_filter.sin_addr.s_addr;
-    if (allowed != 0 && allowed != state.sender.sin_addr.s_addr) {
-        ++state.droppedSender;
-        if (log_allowed(state.senderLog)) {
-            log_printf("audio recevied from unknown device(%s)!\n",
-                       inet_ntoa(state.sender.sin_addr));
-            report_held(state.senderLog, "datagrams from unknown devices");
-        }
-        return rx_step::dropped_sender;
+unsigned long rx_drain(const udp_link& link, rx_state& state) {
+    unsigned long handled = 0;
+    for (;;) {
+        const rx_step step = rx_receive_one(link, state);
+        // Looked at after every datagram: a flood that never lets the socket empty does not
+        // hold the answer back.
+        if (counters_requested() == 1)
+            log_counters(state);
+        if (step == rx_step::idle)
+            return handled;
+        ++handled;
     }
-    // Only a whole packet is played: anything else would be played from stale bytes.
-    if (n != ALAW_PACKET_SIZE) {
-        ++state.droppedLength;
-        if (log_allowed(state.lengthLog)) {
-            log_printf("audio datagram of %ld bytes dropped\n", static_cast<long>(n));
-            report_held(state.lengthLog, "datagrams of wrong length");
-        }
-        return rx_step::dropped_length;
-    }
-    (void)alaw_decode_frame(state.frame);
-    (void)audio_write_frame(state.frame);
-    ++state.played;
-    return rx_step::played;
+}
+
+int rx_wait(const udp_link& link, int timeoutMs) {
+    pollfd waiting{};
+    waiting.fd = link.sockfd;
+    waiting.events = POLLIN;
+    return poll(&waiting, 1, timeoutMs);
 }
 
 void rx_loop(const udp_link* link) {
@@ -77,8 +84,13 @@ void rx_loop(const udp_link* link) {
     audio_control(audio_request::control_b);
     audio_control(audio_request::control_c);
     audio_control(audio_request::control_b);
+    counters_request_accept();
     for (;;) {
-        if (rx_receive_one(*link, state) == rx_step::idle)
-            usleep(RX_IDLE_SLEEP_US);
+        (void)rx_drain(*link, state);
+        flush_drop_lines(state, rx_clock_ms());
+        // Woken by the next datagram, or by SIGUSR1 (EINTR); a poll that cannot wait at all
+        // must not turn the loop into a busy one.
+        if (rx_wait(*link, RX_IDLE_TIMEOUT_MS) == -1 && errno != EINTR)
+            usleep(RX_IDLE_TIMEOUT_MS * 1000);
     }
 }

@@ -2,14 +2,15 @@
 #pragma once
 
 #include "codec/frame.h"
+#include "net/rx_drop_log.h"
 #include "net/udp_link.h"
 
 #include <cstdint>
-#include <ctime>
 
-inline constexpr unsigned RX_IDLE_SLEEP_US = 30000;
-// Lines about dropped datagrams are written at most this often.
-inline constexpr long RX_LOG_INTERVAL_MS = 1000;
+// How long the loop waits for a datagram before it looks at its held drop lines again.
+inline constexpr int RX_IDLE_TIMEOUT_MS = 30;
+// Receive buffer asked for: a burst of several hundred datagrams, not the default ninety.
+inline constexpr int RX_BUFFER_BYTES = 1 << 20;
 
 // Creates and binds the receiving socket for IN_DEST and fills link (sender filter from
 // IN_SRC, empty or 0.0.0.0 for any sender). A multicast IN_DEST joins its group on the
@@ -18,27 +19,37 @@ inline constexpr long RX_LOG_INTERVAL_MS = 1000;
 void open_rx_socket(const char* inDestText, const char* inSrcText, const char* ifaceText,
                     udp_link* link);
 
-// One log line at most per interval; what is held back is counted.
-struct rx_log_limit {
-    timespec last{};
-    bool used = false;
-    unsigned held = 0;
-};
+// Asks for a receive buffer of RX_BUFFER_BYTES: beyond the system's cap where the process may
+// (SO_RCVBUFFORCE), otherwise up to the cap (SO_RCVBUF). Never fatal. Result: the size the
+// kernel granted, as SO_RCVBUF reads back, or -1.
+int rx_request_buffer(int sockfd);
 
 struct rx_state {
     pcm_frame frame{};
     sockaddr_in sender{};
+    unsigned long received = 0;
     unsigned long played = 0;
     unsigned long droppedSender = 0;
     unsigned long droppedLength = 0;
-    rx_log_limit senderLog;
-    rx_log_limit lengthLog;
+    rx_drop_log senderLog{rx_drop_kind::sender};
+    rx_drop_log lengthLog{rx_drop_kind::length};
 };
 
 enum class rx_step { idle, played, dropped_sender, dropped_length };
 
 // Receives and handles at most one datagram, without waiting.
 rx_step rx_receive_one(const udp_link& link, rx_state& state);
+
+// Handles the datagram of the given length (as received, not as kept) that has just been
+// received into state.frame from state.sender, at nowMs of rx_clock_ms.
+rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowMs);
+
+// Handles every datagram waiting, back to back, and answers a counters request seen meanwhile.
+// Result: the number of datagrams handled.
+unsigned long rx_drain(const udp_link& link, rx_state& state);
+
+// Waits until a datagram is waiting, a signal arrives or timeoutMs have passed. Result: poll's.
+int rx_wait(const udp_link& link, int timeoutMs);
 
 // The receive loop; the main thread ends here. Never returns.
 [[noreturn]] void rx_loop(const udp_link* link);

@@ -30,6 +30,17 @@ void join_group(int sockfd, in_addr_t group, const char* groupText, const char* 
 
 } // namespace
 
+int rx_request_buffer(int sockfd) {
+    int wanted = RX_BUFFER_BYTES;
+    if (setsockopt(sockfd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) != 0)
+        (void)setsockopt(sockfd, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    int granted = -1;
+    socklen_t len = sizeof granted;
+    if (getsockopt(sockfd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0)
+        return -1;
+    return granted;
+}
+
 void open_rx_socket(const char* inDestText, const char* inSrcText, const char* ifaceText,
                     udp_link* link) {
     int sockfd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -38,6 +49,8 @@ void open_rx_socket(const char* inDestText, const char* inSrcText, const char* i
         std::exit(1);
     }
     log_printf("Server-socket() sockfd is OK...\n");
+    // Sized before the first datagram can arrive; a smaller buffer only risks a burst.
+    (void)rx_request_buffer(sockfd);
 
     const in_addr_t inDest = inet_addr(inDestText);
     const unsigned short port = port_for(inDest, UDP_UNICAST_PORT);

@@ -4,6 +4,7 @@
 #include "board/audio_dev.h"
 #include "board/fpga.h"
 #include "codec/frame.h"
+#include "net/counters.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@ int tx_send_waiting(const udp_link& link, pcm_frame& buffer, uint16_t* seqNo) {
         // A frame that could not be read holds stale bytes: it is never sent.
         if (audio_read_frame(buffer) < 0)
             return -1;
+        count_one(txCounters.captured);
         const uint32_t length = alaw_encode_frame(buffer);
         buffer[0] = PACKET_MARK_0;
         buffer[2] = PACKET_MARK_2;
@@ -31,8 +33,10 @@ int tx_send_waiting(const udp_link& link, pcm_frame& buffer, uint16_t* seqNo) {
         buffer[PCM_TAIL_OFFSET] = static_cast<uint8_t>(*seqNo >> 8);
         buffer[PCM_TAIL_OFFSET + 1] = static_cast<uint8_t>(*seqNo);
         ++*seqNo;
-        (void)sendto(link.sockfd, buffer.data(), length, 0,
-                     reinterpret_cast<const sockaddr*>(&link.addr), sizeof link.addr);
+        const ssize_t n = sendto(link.sockfd, buffer.data(), length, 0,
+                                 reinterpret_cast<const sockaddr*>(&link.addr), sizeof link.addr);
+        // A failed send is not repeated: the next frame is already on its way.
+        count_one(n == static_cast<ssize_t>(length) ? txCounters.sent : txCounters.sendFailures);
         ++sent;
     }
     return sent;
