@@ -1,6 +1,6 @@
 // malloc_count: an LD_PRELOAD library that counts heap allocations of the process it is
 // loaded into (malloc, calloc, realloc and the aligned forms; operator new goes through
-// malloc). On SIGUSR1 it appends "allocations N" to the file named by MALLOC_COUNT_FILE,
+// malloc). On SIGUSR2 it appends "allocations N" to the file named by MALLOC_COUNT_FILE,
 // so a measurement asks for the count once start-up is over and again later: the difference
 // is what the running process allocated in between.
 #include <fcntl.h>
@@ -56,7 +56,7 @@ __attribute__((constructor)) void install() {
     sa.sa_handler = report;
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGUSR1, &sa, nullptr);
+    sigaction(SIGUSR2, &sa, nullptr);
 }
 
 } // namespace

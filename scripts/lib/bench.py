@@ -100,7 +100,7 @@ class Intercom:
     def allocations(self):
         """The preloaded counter's count of heap allocations so far."""
         before = os.path.getsize(self.counts) if os.path.exists(self.counts) else 0
-        os.kill(self.proc.pid, signal.SIGUSR1)
+        os.kill(self.proc.pid, signal.SIGUSR2)
         for _ in range(100):
             if os.path.exists(self.counts) and os.path.getsize(self.counts) > before:
                 break
