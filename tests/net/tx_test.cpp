@@ -3,9 +3,11 @@
 
 #include "board/audio_dev.h"
 #include "board/fpga.h"
+#include "board/hw.h"
 #include "codec/g711.h"
 #include "config/env.h"
 #include "net/addr_rules.h"
+#include "net/counters.h"
 #include "sim/sim.h"
 #include "support/board_dir.h"
 
@@ -163,10 +165,55 @@ TEST_F(TxFramesTest, FrameThatCannotBeReadIsNotSent) {
     // The ring says a frame waits, but the device has none to give.
     sim_fpga_set16(0x2708, 1);
     sim_fpga_set16(0x270A, 0);
+    const unsigned long capturedBefore = txCounters.captured.load();
     EXPECT_EQ(tx_send_waiting(link, buffer, &seq), -1);
+    EXPECT_EQ(txCounters.captured.load(), capturedBefore);
     uint8_t got[2000];
     EXPECT_EQ(recv(receiver, got, sizeof got, MSG_DONTWAIT), -1);
     EXPECT_EQ(seq, 0);
+}
+
+TEST_F(TxFramesTest, FramesCapturedSentAndFailedAreCounted) {
+    open("127.0.0.1", "", port);
+    board.add_devices();
+    board.configure("frame_us=2000\n");
+    testing::internal::CaptureStdout();
+    map_fpga_banks();
+    fd_audioDev = open_audio_device();
+    testing::internal::GetCapturedStdout();
+    ASSERT_GE(fd_audioDev, 0);
+    udp_link refused = link;
+    refused.sockfd = -1; // every send fails
+    pcm_frame buffer{};
+    uint16_t seq = 0;
+    for (const udp_link* l : {&link, &refused}) {
+        const bool ok = l == &link;
+        SCOPED_TRACE(ok ? "sent" : "refused");
+        const unsigned long captured = txCounters.captured.load(), sent = txCounters.sent.load(),
+                            failed = txCounters.sendFailures.load();
+        unsigned long frames = 0;
+        for (int i = 0; i < 3000 && frames < 3; ++i) {
+            const int n = tx_send_waiting(*l, buffer, &seq);
+            ASSERT_GE(n, 0);
+            frames += static_cast<unsigned long>(n);
+            usleep(1000);
+        }
+        ASSERT_GE(frames, 3u);
+        EXPECT_EQ(txCounters.captured.load() - captured, frames);
+        EXPECT_EQ(txCounters.sent.load() - sent, ok ? frames : 0u);
+        EXPECT_EQ(txCounters.sendFailures.load() - failed, ok ? 0u : frames);
+        if (!ok)
+            continue;
+        // What counts as sent is what went out.
+        uint8_t got[2000];
+        unsigned long datagrams = 0;
+        while (next(got, sizeof got) == static_cast<ssize_t>(ALAW_PACKET_SIZE) &&
+               ++datagrams < frames) {
+        }
+        EXPECT_EQ(datagrams, frames);
+    }
+    hw_close(fd_audioDev); // stops the device's clock
+    fd_audioDev = -1;
 }
 
 } // namespace
