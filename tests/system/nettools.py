@@ -1,6 +1,8 @@
 """Small network tools that system tests run inside a test host's namespace.
 
   send DEST PORT COUNT SIZE [INTERVAL]   sends COUNT datagrams of SIZE bytes (pattern 0x55)
+  flood DEST PORT COUNT BURST PAUSE SIZES  sends COUNT datagrams in bursts of BURST back to back,
+                                         PAUSE seconds apart, cycling through SIZES (comma list)
   sniff IFACE PORT COUNT TIMEOUT         prints one JSON line per UDP datagram seen on IFACE
                                          to PORT: {"tos", "length", "head", "tail"}
   capture IFACE FILE COUNT TIMEOUT PORT...  writes the Ethernet frames of UDP datagrams to
@@ -23,6 +25,19 @@ def send(dest, port, count, size, interval=0.01):
     for _ in range(count):
         s.sendto(payload[:size], (dest, port))
         time.sleep(interval)
+
+
+def flood(dest, port, count, burst, pause, sizes):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+    payloads = [(bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * max(0, n - 4))[:n]
+                for n in sizes]
+    sent = 0
+    while sent < count:
+        for _ in range(min(burst, count - sent)):
+            s.sendto(payloads[sent % len(payloads)], (dest, port))
+            sent += 1
+        time.sleep(pause)
 
 
 def sniff(iface, port, count, timeout):
@@ -99,6 +114,9 @@ if __name__ == "__main__":
     if cmd == "send":
         send(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]),
              float(sys.argv[6]) if len(sys.argv) > 6 else 0.01)
+    elif cmd == "flood":
+        flood(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]),
+              float(sys.argv[6]), [int(n) for n in sys.argv[7].split(",")])
     elif cmd == "sniff":
         sniff(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5]))
     elif cmd == "capture":
