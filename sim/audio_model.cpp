@@ -25,7 +25,8 @@
 // that a far side can compare what it played with the exact source of every frame.
 //
 // Live audio (board.conf capture_pipe / playback_pipe, audio_pipe.cpp): a capture pipe takes
-// the capture WAV's place and is read at every tick; a playback pipe gets every played frame.
+// the capture WAV's place and is read at every tick (START then counts the samples read from
+// the pipe); a playback pipe gets every played frame.
 #include "board/audio_dev.h"
 #include "sim/audio_pipe.h"
 #include "sim/devices.h"
