@@ -36,9 +36,11 @@ def raw_frames(raw):
 
 def feed(path, samples):
     """Writes the samples into a FIFO as arecord would, blocking while the pipe is full."""
+    data = memoryview(struct.pack("<%dh" % len(samples), *samples))
     fd = os.open(path, os.O_WRONLY)
     try:
-        os.write(fd, struct.pack("<%dh" % len(samples), *samples))
+        while data:
+            data = data[os.write(fd, data):]
     finally:
         os.close(fd)
 
@@ -133,8 +135,9 @@ class LivePeerTest(BoardTestCase):
         feeder = threading.Thread(target=feed, args=(a.path("/sim/mic.fifo"), fed), daemon=True)
         feeder.start()
         # Every fed frame is played at B (its speaker WAV shows it); the pipe has them then too.
-        in_wav = lambda: [index[f] for f in frames_of(audio.read_wav(b.path("/sim/speaker.wav")))
-                          if f in index]
+        def in_wav():
+            return [index[f] for f in frames_of(audio.read_wav(b.path("/sim/speaker.wav")))
+                    if f in index]
         self.assertTrue(wait_until(lambda: len(in_wav()) >= FED_FRAMES, 180, 0.5), in_wav())
         wait_until(lambda: ideal[-1] in raw_frames(drain.snapshot()), 10, 0.2)
         feeder.join(60)
@@ -151,6 +154,7 @@ class LivePeerTest(BoardTestCase):
         self.assertEqual(got, sorted(set(got)), "fed frames in order, none twice")
         # A took every fed frame; a frame missing at B is one that B counted as dropped.
         gone = self.notes(pa, "writer gone")
+        self.assertTrue(gone, pa.error_output())
         self.assertIn("writer gone; %d frames taken" % FED_FRAMES, gone[0], pa.error_output())
         self.assertIn(" 0 bytes of a partial frame dropped", gone[0])
         missing = FED_FRAMES - len(got)
@@ -159,6 +163,7 @@ class LivePeerTest(BoardTestCase):
             self.assertTrue(left, pb.error_output())
             dropped_while_read = int(left[0].split()[-2]) - dropped_before
             self.assertLessEqual(missing, dropped_while_read, (got, left))
+
 
 if __name__ == "__main__":
     unittest.main()
