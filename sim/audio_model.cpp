@@ -23,7 +23,12 @@
 // CLOCK_REALTIME in microseconds: "cap T N START", "drop T N", "read T N", "play T N MUTED".
 // START is the index of the source sample the captured frame begins with, -1 for silence, so
 // that a far side can compare what it played with the exact source of every frame.
+//
+// Live audio (board.conf capture_pipe / playback_pipe, audio_pipe.cpp): a capture pipe takes
+// the capture WAV's place and is read at every tick (START then counts the samples read from
+// the pipe); a playback pipe gets every played frame.
 #include "board/audio_dev.h"
+#include "sim/audio_pipe.h"
 #include "sim/devices.h"
 #include "sim/sim.h"
 
@@ -157,11 +162,13 @@ uint16_t captureCounter = 0; // counter of the next captured frame
 uint16_t capturedTotal = 0;  // register 0x2708
 uint16_t takenTotal = 0;     // register 0x270A
 FILE* captureLog = nullptr;
+capture_pipe micPipe; // used by the clock thread only while it runs
 
 std::mutex playMutex; // playback sink and its log
 FILE* playbackFile = nullptr;
 uint32_t playbackBytes = 0;
 FILE* playbackLog = nullptr;
+playback_pipe speakerPipe;
 
 long long realtime_us() {
     timespec now{};
@@ -203,7 +210,14 @@ long next_source_sample(const wav_source& src) {
 void capture_one(wav_source& src) {
     uint8_t samples[SAMPLE_BYTES];
     long start = -1;
-    if (sim_capture_enabled() == 1) {
+    if (micPipe.path[0] != '\0') {
+        // The stream moves on with every tick; a codec that does not run hears none of it.
+        start = read_capture_pipe(micPipe, samples);
+        if (sim_capture_enabled() != 1) {
+            std::memset(samples, 0, sizeof samples);
+            start = -1;
+        }
+    } else if (sim_capture_enabled() == 1) {
         start = next_source_sample(src);
         take_source(src, samples, sizeof samples);
     } else {
@@ -277,6 +291,7 @@ void start_device() {
     const sim_board_conf& c = sim_conf();
     wav_source src;
     open_source(src, c.capture, c.captureLoop);
+    open_capture_pipe(micPipe, c.capturePipe);
     {
         std::lock_guard<std::mutex> hold(ringMutex);
         stopping = false;
@@ -300,6 +315,7 @@ void start_device() {
             write_wav_header();
             std::fflush(playbackFile);
         }
+        open_playback_pipe(speakerPipe, c.playbackPipe);
     }
     clockThread = std::thread(capture_clock, c.frameUs, src);
 }
@@ -318,7 +334,9 @@ void stop_device() {
             std::fclose(captureLog);
         captureLog = nullptr;
     }
+    close_capture_pipe(micPipe);
     std::lock_guard<std::mutex> hold(playMutex);
+    close_playback_pipe(speakerPipe);
     if (playbackFile != nullptr)
         std::fclose(playbackFile);
     if (playbackLog != nullptr)
@@ -374,6 +392,7 @@ int play_frame(const uint8_t* in) {
         write_wav_header();
         std::fflush(playbackFile);
     }
+    write_playback_pipe(speakerPipe, samples);
     if (playbackLog != nullptr) {
         std::fprintf(playbackLog, "play %lld %u %d\n", realtime_us(), counter, muted);
         std::fflush(playbackLog);

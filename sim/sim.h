@@ -20,6 +20,10 @@ struct sim_board_conf {
     char trace[HW_PATH_SIZE] = {};       // resolved trace path, empty: no trace
     char captureLog[HW_PATH_SIZE] = {};  // capture event log (capture_log), empty: none
     char playbackLog[HW_PATH_SIZE] = {}; // playback event log (playback_log), empty: none
+
+    // Live audio, raw 16-bit little-endian mono 8000 Hz streams through FIFOs (audio_pipe.h).
+    char capturePipe[HW_PATH_SIZE] = {};  // microphone (capture_pipe), empty: none
+    char playbackPipe[HW_PATH_SIZE] = {}; // speaker (playback_pipe), empty: none
 };
 
 // Attaches the process to the board directory root: resolves it, reads R/sim/board.conf

@@ -36,6 +36,14 @@ int sim_file(const char* value, char* out, size_t size) {
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
+// A pipe named in board.conf; an empty value names none.
+int pipe_file(const char* value, char* out, size_t size) {
+    if (value[0] != '\0')
+        return sim_file(value, out, size);
+    out[0] = '\0';
+    return 1;
+}
+
 int apply_setting(const char* key, const char* value) {
     if (std::strcmp(key, "board_id") == 0)
         return parse_u16(value, &conf.boardId);
@@ -60,6 +68,10 @@ int apply_setting(const char* key, const char* value) {
         return sim_file(value, conf.captureLog, sizeof conf.captureLog);
     if (std::strcmp(key, "playback_log") == 0)
         return sim_file(value, conf.playbackLog, sizeof conf.playbackLog);
+    if (std::strcmp(key, "capture_pipe") == 0)
+        return pipe_file(value, conf.capturePipe, sizeof conf.capturePipe);
+    if (std::strcmp(key, "playback_pipe") == 0)
+        return pipe_file(value, conf.playbackPipe, sizeof conf.playbackPipe);
     if (std::strcmp(key, "capture_loop") == 0) {
         if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0)
             return 0;
@@ -118,6 +130,8 @@ void load_conf() {
             std::fprintf(stderr, "sim: board.conf: bad value for %s: %s\n", key, value);
     }
     std::fclose(f);
+    if (conf.capturePipe[0] != '\0' && conf.capture[0] != '\0')
+        std::fprintf(stderr, "sim: board.conf: capture_pipe is the microphone, capture unused\n");
 }
 
 } // namespace
