@@ -8,5 +8,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Tests of the cross build run under user-mode qemu with the cross sysroot.
+# Tests of the cross build run under user-mode qemu. The programs are linked statically and
+# need no sysroot to start; the prefix stays for what the C library may still load at run
+# time (the name-service modules of a lookup that is no dotted address) and for a program
+# linked dynamically.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-ppc -L /usr/powerpc-linux-gnu)

@@ -33,12 +33,10 @@
 #include "sim/sim.h"
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
+#include <pthread.h>
 #include <time.h>
 
 namespace {
@@ -148,12 +146,23 @@ void take_source(wav_source& src, uint8_t* out, size_t count) {
 
 // --- device state ---------------------------------------------------------------------
 
+// The clock thread and what stops it are plain POSIX objects that nothing tears down at exit:
+// a process that ends with exit() while the device is open ends as it does on the board,
+// the clock running on until the process is gone. (A joinable std::thread destroyed by
+// exit() would end the process with std::terminate instead.)
 std::mutex openMutex; // open count, start and stop of the clock
 int openCount = 0;
-std::thread clockThread;
+pthread_t clockThread;
+bool clockRunning = false;
+
+struct clock_start {
+    unsigned frameUs;
+    wav_source src;
+};
+clock_start clockStart; // handed to the clock thread, written before it starts
 
 std::mutex ringMutex; // ring, counters, FPGA ring registers, capture log
-std::condition_variable stopSignal;
+pthread_cond_t stopSignal = PTHREAD_COND_INITIALIZER; // waited on with ringMutex
 bool stopping = false;
 frame_bytes ring[RING_FRAMES];
 int ringHead = 0;
@@ -254,19 +263,36 @@ void capture_one(wav_source& src) {
     publish_ring_registers();
 }
 
-void capture_clock(unsigned frameUs, wav_source src) {
-    auto deadline = std::chrono::steady_clock::now();
+// Waits until the absolute monotonic deadline or a stop; true when stopped.
+bool wait_stop_until(const timespec& deadline) {
+    std::lock_guard<std::mutex> hold(ringMutex);
+    while (!stopping)
+        if (pthread_cond_clockwait(&stopSignal, ringMutex.native_handle(), CLOCK_MONOTONIC,
+                                   &deadline) == ETIMEDOUT)
+            return stopping;
+    return true;
+}
+
+void* capture_clock(void*) {
+    pthread_setname_np(pthread_self(), "sim-clock");
+    const long frameNs = static_cast<long>(clockStart.frameUs) * 1000;
+    wav_source src = clockStart.src;
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
     for (;;) {
-        deadline += std::chrono::microseconds(frameUs);
-        {
-            std::unique_lock<std::mutex> hold(ringMutex);
-            if (stopSignal.wait_until(hold, deadline, [] { return stopping; }))
-                break;
+        deadline.tv_sec += frameNs / 1000000000;
+        deadline.tv_nsec += frameNs % 1000000000;
+        if (deadline.tv_nsec >= 1000000000) {
+            deadline.tv_nsec -= 1000000000;
+            ++deadline.tv_sec;
         }
+        if (wait_stop_until(deadline))
+            break;
         capture_one(src);
     }
     if (src.file != nullptr)
         std::fclose(src.file);
+    return nullptr;
 }
 
 void write_wav_header() {
@@ -317,7 +343,13 @@ void start_device() {
         }
         open_playback_pipe(speakerPipe, c.playbackPipe);
     }
-    clockThread = std::thread(capture_clock, c.frameUs, src);
+    clockStart = clock_start{c.frameUs, src};
+    clockRunning = pthread_create(&clockThread, nullptr, capture_clock, nullptr) == 0;
+    if (!clockRunning) {
+        std::fprintf(stderr, "sim: the capture clock cannot be started\n");
+        if (src.file != nullptr)
+            std::fclose(src.file);
+    }
 }
 
 void stop_device() {
@@ -325,9 +357,10 @@ void stop_device() {
         std::lock_guard<std::mutex> hold(ringMutex);
         stopping = true;
     }
-    stopSignal.notify_all();
-    if (clockThread.joinable())
-        clockThread.join();
+    pthread_cond_broadcast(&stopSignal);
+    if (clockRunning)
+        pthread_join(clockThread, nullptr);
+    clockRunning = false;
     {
         std::lock_guard<std::mutex> hold(ringMutex);
         if (captureLog != nullptr)

@@ -1,5 +1,6 @@
 // The FPGA behind /dev/mem: banks as plain memory, registers as natively ordered halfwords.
 #include "board/fpga.h"
+#include "board/fpga_reg.h"
 #include "sim/devices.h"
 #include "sim/sim.h"
 
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <thread>
 #include <time.h>
@@ -29,9 +31,7 @@ int bank_index(unsigned long long physical) {
 
 void init_registers(volatile uint8_t* base) {
     const sim_board_conf& c = sim_conf();
-    auto set = [base](uint32_t off, uint16_t v) {
-        *reinterpret_cast<volatile uint16_t*>(base + off) = v;
-    };
+    auto set = [base](uint32_t off, uint16_t v) { fpga_reg_store16(base + off, v); };
     set(0x04, c.boardId);
     set(0x06, c.variant);
     set(0x08, c.fpgaVersion);
@@ -42,6 +42,7 @@ void init_registers(volatile uint8_t* base) {
 // The registers are plain memory, so a change of the codec run bit is seen by looking: a
 // change undone within one look (a few milliseconds) is not seen.
 void watch_control() {
+    pthread_setname_np(pthread_self(), "sim-watch");
     volatile uint8_t* seenBase = nullptr;
     uint16_t seen = 0;
     for (;;) {
@@ -50,7 +51,7 @@ void watch_control() {
         volatile uint8_t* base = bank2.load();
         if (base == nullptr)
             continue;
-        const uint16_t value = *reinterpret_cast<volatile uint16_t*>(base + CONTROL);
+        const uint16_t value = fpga_reg_load16(base + CONTROL);
         if (base != seenBase) {
             // A new mapping starts from the register's power-on value.
             seenBase = base;
@@ -112,19 +113,19 @@ volatile uint8_t* sim_fpga_bank2() {
 
 uint16_t sim_fpga_get16(uint32_t offset) {
     volatile uint8_t* base = bank2.load();
-    return base ? *reinterpret_cast<volatile uint16_t*>(base + offset) : 0;
+    return base ? fpga_reg_load16(base + offset) : 0;
 }
 
 void sim_fpga_set16(uint32_t offset, uint16_t value) {
     volatile uint8_t* base = bank2.load();
     if (base)
-        *reinterpret_cast<volatile uint16_t*>(base + offset) = value;
+        fpga_reg_store16(base + offset, value);
 }
 
 void sim_fpga_set8(uint32_t offset, uint8_t value) {
     volatile uint8_t* base = bank2.load();
     if (base)
-        base[offset] = value;
+        fpga_reg_store8(base + offset, value);
 }
 
 void sim_fpga_watch_start() {

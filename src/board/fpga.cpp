@@ -1,6 +1,7 @@
 // Mapping of the FPGA banks and the register accessors.
 #include "board/fpga.h"
 
+#include "board/fpga_reg.h"
 #include "board/hw.h"
 #include "log/log.h"
 
@@ -51,24 +52,24 @@ void map_fpga_banks() {
 
 uint16_t fpga_read16(uintptr_t address) {
     volatile uint8_t* p = reg_ptr(address, 2);
-    return p ? *reinterpret_cast<volatile uint16_t*>(p) : 0;
+    return p ? fpga_reg_load16(p) : 0;
 }
 
 void fpga_write16(uintptr_t address, unsigned value) {
     volatile uint8_t* p = reg_ptr(address, 2);
     if (p)
-        *reinterpret_cast<volatile uint16_t*>(p) = static_cast<uint16_t>(value);
+        fpga_reg_store16(p, static_cast<uint16_t>(value));
 }
 
 uint8_t fpga_read8(uintptr_t address) {
     volatile uint8_t* p = reg_ptr(address, 1);
-    return p ? *p : 0;
+    return p ? fpga_reg_load8(p) : 0;
 }
 
 void fpga_write32(uintptr_t address, uint32_t value) {
     volatile uint8_t* p = reg_ptr(address & ~uintptr_t{3}, 4);
     if (p)
-        *reinterpret_cast<volatile uint32_t*>(p) = value;
+        fpga_reg_store32(p, value);
 }
 
 void fpga_or_byte(uintptr_t address, uint8_t value) {
@@ -77,8 +78,8 @@ void fpga_or_byte(uintptr_t address, uint8_t value) {
         return;
     // Lane 0 is the most significant byte of the word, as on the big-endian board.
     unsigned shift = 8 * (3 - static_cast<unsigned>(address & 3));
-    auto* word = reinterpret_cast<volatile uint32_t*>(p);
-    *word = *word | (static_cast<uint32_t>(value) << shift);
+    // A read and a write of the word, as on the board: not one atomic read-modify-write.
+    fpga_reg_store32(p, fpga_reg_load32(p) | (static_cast<uint32_t>(value) << shift));
 }
 
 int fpga_version() {

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 void copy_printable(char* dest, const char* src, std::size_t count) {
     std::size_t out = 0;
@@ -16,9 +19,36 @@ void copy_printable(char* dest, const char* src, std::size_t count) {
     }
 }
 
+namespace {
+
+// Opens the file for reading. A FIFO, a directory or a device never blocks the caller: the
+// open does not wait for a writer, and anything but a regular file reads as a file without
+// keys (*notRegular set, nullptr returned).
+FILE* open_regular(const char* real, bool* notRegular) {
+    *notRegular = false;
+    int fd = open(real, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *notRegular = true;
+        close(fd);
+        return nullptr;
+    }
+    FILE* f = fdopen(fd, "r");
+    if (f == nullptr)
+        close(fd);
+    return f;
+}
+
+} // namespace
+
 int para_get(const char* path, const char* key, char* dest, std::size_t destSize) {
     char real[HW_PATH_SIZE];
-    FILE* f = hw_path(path, real, sizeof real) == 1 ? std::fopen(real, "r") : nullptr;
+    bool notRegular = false;
+    FILE* f = hw_path(path, real, sizeof real) == 1 ? open_regular(real, &notRegular) : nullptr;
+    if (notRegular)
+        return 0;
     if (f == nullptr) {
         log_printf("can't open %s!!!\n", path);
         return 0;

@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +70,32 @@ TEST_F(ParaTest, MissingFileIsReportedAndLeavesTheDestinationAlone) {
     EXPECT_EQ(para_get("/var/obraBi_para", "WAIT", value, sizeof value), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open /var/obraBi_para!!!\n");
     EXPECT_STREQ(value, "untouched");
+}
+
+// A FIFO without a writer, a directory and a character device that never ends: each reads
+// as a file without keys, at once and without a message (an open or a read that waited or
+// went on for ever would hang the test here).
+TEST_F(ParaTest, FileThatIsNotRegularReadsAsAFileWithoutKeys) {
+    const std::string p = board.path("/var/obraBi_para");
+    const struct {
+        const char* kind;
+        int (*make)(const char* path);
+    } nodes[] = {
+        {"fifo", [](const char* path) { return mkfifo(path, 0644); }},
+        {"directory", [](const char* path) { return mkdir(path, 0755); }},
+        {"character device", [](const char* path) { return symlink("/dev/zero", path); }},
+    };
+    for (const auto& node : nodes) {
+        SCOPED_TRACE(node.kind);
+        unlink(p.c_str());
+        rmdir(p.c_str());
+        ASSERT_EQ(node.make(p.c_str()), 0);
+        char value[16] = "untouched";
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(para_get("/var/obraBi_para", "WAIT", value, sizeof value), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_STREQ(value, "untouched");
+    }
 }
 
 TEST_F(ParaTest, ValueIsBoundedByTheDestination) {

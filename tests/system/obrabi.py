@@ -20,6 +20,9 @@ SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__),
 # Generous bounds: the start-up sleeps on purpose, and qemu runs the PowerPC build slowly.
 START_TIMEOUT = 120.0
 
+# What the sanitizer builds write on standard error when they find a fault.
+SANITIZER_MARKS = ("ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error")
+
 
 def wait_until(predicate, timeout=START_TIMEOUT, step=0.05):
     """Polls predicate until it is true or the timeout passes; returns its last value."""
@@ -168,6 +171,10 @@ class Process:
     def alive(self):
         return self.proc.poll() is None
 
+    def sanitizer_reports(self):
+        """Lines of standard error in which a sanitizer build reported a fault."""
+        return [l for l in self.error_output() if any(m in l for m in SANITIZER_MARKS)]
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.kill()
@@ -190,6 +197,9 @@ class BoardTestCase(unittest.TestCase):
             p.stop()
         for b in self.boards:
             b.cleanup()
+        # A sanitizer report fails the test, whatever the test itself looked at.
+        reports = [(p.proc.args, p.error_output()) for p in self.procs if p.sanitizer_reports()]
+        self.assertEqual(reports, [], "sanitizer reports on standard error")
 
     def board(self, **kw):
         b = Board(**kw)

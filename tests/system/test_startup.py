@@ -50,6 +50,15 @@ class StartupTest(BoardTestCase):
         p = self.start(b, program=b.program(copy=True), user=65534)
         self.expect_parked(p, "no /var/obraBi_para")
 
+    def test_fifo_as_parameter_file_reads_as_a_file_without_keys(self):
+        # Nobody writes to the FIFO: a reader that waited for a writer would hang here.
+        b = self.board()
+        os.unlink(b.path("/var/obraBi_para"))
+        os.mkfifo(b.path("/var/obraBi_para"))
+        p = self.start(b)
+        self.assertEqual(p.wait_exit(), 0, p.output())
+        self.assertEqual(p.output(), ["/var/obraBi_para/OUT_DEST : , invalid"])
+
     def test_wait_on_parks_and_other_values_do_not(self):
         for value, parks in (("on", True), ("on\r", True), ("ON", False), ("off", False),
                              ("on ", False)):
