@@ -268,7 +268,7 @@ def table(r):
         for name, key in (("encode (A-law)", "BM_alaw_encode_frame"),
                           ("decode (A-law)", "BM_alaw_decode_frame")):
             rows.append(("G.711 %s per sample" % name, "%.2f ns (%.2f ns beyond the copy)" % (
-                c[key], c[key] - copy), ""))
+                c[key], c[key] - copy), "<= 1 ns"))
         rows.append(("frame copy per sample (baseline)", "%.2f ns" % copy, ""))
     else:
         rows.append(("G.711 conversion", "bench_codec not built (libbenchmark-dev)", ""))
@@ -277,7 +277,7 @@ def table(r):
         rows.append(("capture-to-playback latency, real frame rate (%d frames)" % len(lat),
                      "median %.2f ms, p95 %.2f ms, p99 %.2f ms" % (
                          statistics.median(lat), audio.percentile(lat, 95),
-                         audio.percentile(lat, 99)), "p95 <= 3 ms"))
+                         audio.percentile(lat, 99)), ""))
     rates = r["rates"]
     rows.append(("frames lost under a %d s flood" % FLOOD_SECONDS,
                  "%d of %d" % (r["flood_lost"], r["flood_sent"]), "0"))
@@ -287,8 +287,8 @@ def table(r):
         r["flood_drops"], r["flood_rcvbuf_errors"]), "0"))
     rows.append(("receive buffer granted by the kernel (ss rb)",
                  "%s bytes" % r["rb"] if r["rb"] is not None else "not found", ">= 1 MiB"))
-    for key, name, goal in (("idle", "CPU, idle bridge (nothing arrives)", "<= 1%"),
-                            ("stream", "CPU, bridge streaming both ways", "<= 2%"),
+    for key, name, goal in (("idle", "CPU, idle bridge (nothing arrives)", ""),
+                            ("stream", "CPU, bridge streaming both ways", ""),
                             ("flood_cpu", "  CPU of B during the flood", "")):
         product, sim, named, each = r[key]
         if named:
@@ -303,7 +303,7 @@ def table(r):
             value = "%.2f%% of one core, simulator included (threads not named)" % (product + sim)
         rows.append((name, value, goal))
     rows.append(("resident memory (VmRSS: anonymous + file; peak)",
-                 "%d KiB: %d + %d KiB; peak %d KiB" % tuple(r["rss"]), "<= 4096 KiB"))
+                 "%d KiB: %d + %d KiB; peak %d KiB" % tuple(r["rss"]), ""))
     rows.append(("heap allocations after start-up",
                  "%d in %d s idle, %d in %d s streaming, %d in the flood" % (
                      r["heap_idle"], IDLE_SECONDS, r["heap_stream"], STREAM_SECONDS,
