@@ -15,6 +15,8 @@ import unittest
 
 BIN = os.environ.get("OBRABI_BIN", "")
 EMULATOR = shlex.split(os.environ.get("OBRABI_EMULATOR", ""))
+# "thread" or "address" in a sanitizer build, empty otherwise.
+SANITIZER = os.environ.get("OBRABI_SANITIZER", "")
 SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
 
 # Generous bounds: the start-up sleeps on purpose, and qemu runs the PowerPC build slowly.
