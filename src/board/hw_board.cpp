@@ -1,8 +1,7 @@
 // The hardware seam on the real board: every call goes to the system unchanged.
 #include "board/hw.h"
 
-#include "config/shell_arg.h"
-#include "util/process.h"
+#include "shell/shell.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -6,22 +6,44 @@
 #include "log/log.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-// Builds "TOOL KEY [VALUE]" within size bytes and runs it. number, when given, is a decimal
-// or hexadecimal text put on the line as it is; text, when given, goes as one quoted word.
+// Length of the line as the board's tool path and the plain formats give it: "TOOL KEY",
+// "TOOL KEY NUMBER" or "TOOL KEY \"TEXT\"". The writer's buffer is sized for that line, so
+// the limit is taken on it: whatever fits runs, nothing longer does, however much room the
+// quoting that hands each word over unaltered takes on the line that is run.
+std::size_t plain_line_length(const char* tool, const char* key, const char* number,
+                              const char* text) {
+    std::size_t n = std::strlen(tool) + 1 + std::strlen(key);
+    if (number != nullptr)
+        n += 1 + std::strlen(number);
+    if (text != nullptr)
+        n += 1 + 1 + std::strlen(text) + 1;
+    return n;
+}
+
+// Room for the line that is run: the resolved tool path and the words quoted, each of
+// their characters taking at most four.
+constexpr std::size_t QUOTED_LINE_SIZE = 4 * (ENV_SET_STR_COMMAND_SIZE + HW_PATH_SIZE);
+
+// Runs "TOOL KEY [VALUE]" when its plain line fits size bytes with the terminator. number,
+// when given, is a decimal or hexadecimal text put on the line as it is; text, when given,
+// goes as one quoted word.
 int run_writer(const char* tool, std::size_t size, const char* key, const char* number,
                const char* text) {
-    char command[ENV_SET_STR_COMMAND_SIZE] = {};
-    if (size > sizeof command)
-        size = sizeof command;
-    int ok = shell_append_path(command, size, tool) && shell_append_raw(command, size, " ") &&
-             shell_append_word(command, size, key);
+    char command[QUOTED_LINE_SIZE] = {};
+    int ok = plain_line_length(tool, key, number, text) + 1 <= size;
+    ok = ok && shell_append_path(command, sizeof command, tool) &&
+         shell_append_raw(command, sizeof command, " ") &&
+         shell_append_word(command, sizeof command, key);
     if (ok && number != nullptr)
-        ok = shell_append_raw(command, size, " ") && shell_append_raw(command, size, number);
+        ok = shell_append_raw(command, sizeof command, " ") &&
+             shell_append_raw(command, sizeof command, number);
     if (ok && text != nullptr)
-        ok = shell_append_raw(command, size, " ") && shell_append_word(command, size, text);
+        ok = shell_append_raw(command, sizeof command, " ") &&
+             shell_append_word(command, sizeof command, text);
     if (!ok) {
         log_printf("%s %.40s: command line longer than %u bytes, not run\n", tool, key,
                    static_cast<unsigned>(size - 1));

@@ -1,5 +1,7 @@
-// Running shell commands and asking about processes and the PPP link.
+// Running commands through popen and asking about processes and the PPP link.
 #pragma once
+
+#include "shell/shell.h" // run_shell
 
 #include <cstddef>
 
@@ -11,11 +13,6 @@ inline constexpr const char* PPP0_SCRATCH_FILE = "/tmp/infPPP0";
 // LINUX_REBOOT_CMD_RESTART: the board restarts without syncing its file systems.
 inline constexpr int REBOOT_RESTART = 0x01234567;
 
-// The platform's system() without its signal handling: "/bin/sh -c COMMAND" in a child,
-// waited for. 1 for a null command, -1 when the child cannot be created or waited for,
-// otherwise the raw wait status (exit status 1 gives 0x100; a command the shell cannot find
-// gives 127 in the same form).
-int run_shell(const char* command);
 // Starts the command with popen and waits for it without reading its output. 1 when it could
 // be started; 0 when it could not, or when it is longer than 127 characters (then not run).
 int run_popen(const char* command);

@@ -5,15 +5,10 @@
 #include "util_board.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
-
-// Length of the command line a writer builds for a key and a quoted text value.
-size_t text_line_length(const util_board& b, const std::string& tool, const std::string& key,
-                        const std::string& value) {
-    return 1 + b.path(tool).size() + 1 + 1 + 1 + key.size() + 1 + 1 + 1 + value.size() + 1;
-}
 
 TEST(EnvWrite, EachWriterRunsItsToolWithKeyAndValueAsSeparateArguments) {
     util_board b;
@@ -79,46 +74,50 @@ TEST(EnvWrite, ShellSensitiveKeysAndValuesReachTheToolUnchangedAndRunNothingElse
     EXPECT_FALSE(b.exists("/tmp/pwned"));
 }
 
-TEST(EnvWrite, ALineThatDoesNotFitItsBufferIsRefusedAndNotRun) {
+// Every writer at its limit: the line as the board formats it, "TOOL KEY [VALUE]" with the
+// board's tool path and a text between double quotes, may take 255 characters (2999 for
+// env_set_str). A key one character longer is refused and runs nothing. The quoting that
+// hands the words over unaltered is not counted, nor the simulated board's longer path.
+TEST(EnvWrite, EachWriterRunsEveryLineThatFitsItsBufferAndNoLongerOne) {
     util_board b;
-    std::string s = b.install_recorder(ENV_SET_TOOL);
-    std::string fs = b.install_recorder(ENVFD_SET_TOOL);
+    const std::string recorders[] = {b.install_recorder(ENV_SET_TOOL),
+                                     b.install_recorder(ENVFD_SET_TOOL)};
+    struct writer {
+        int (*call)(const char* key);
+        int second;          // 1: the second store's tool
+        size_t lineMax;      // characters of plain line
+        const char* onLine;  // the value as the plain line holds it, nullptr for none
+        const char* arrives; // the value as the tool receives it
+    };
+    const writer writers[] = {
+        {[](const char* k) { return env_set_bare(k); }, 0, 255, nullptr, nullptr},
+        {[](const char* k) { return env_set_hex(k, 0xFFFFFFFFu); }, 0, 255, "ffffffff", "ffffffff"},
+        {[](const char* k) { return env_set_int(k, -1); }, 0, 255, "-1", "-1"},
+        {[](const char* k) { return env_set_str(k, "it's"); }, 0, 2999, "\"it's\"", "it's"},
+        {[](const char* k) { return envfd_set_hex(k, 0x1A2B); }, 1, 255, "1a2b", "1a2b"},
+        {[](const char* k) { return envfd_set_int(k, INT32_MIN); }, 1, 255, "-2147483648",
+         "-2147483648"},
+        {[](const char* k) { return envfd_set_str(k, "it's"); }, 1, 255, "\"it's\"", "it's"},
+    };
+    for (const writer& w : writers) {
+        const std::string tool = w.second ? ENVFD_SET_TOOL : ENV_SET_TOOL;
+        const size_t fixed = tool.size() + 1 + (w.onLine ? 1 + std::strlen(w.onLine) : 0);
+        const std::string fits(w.lineMax - fixed, 'k');
+        const std::string tooLong = fits + "k";
+        const std::string& recorder = recorders[w.second];
+        SCOPED_TRACE(tool + " " + (w.onLine ? w.onLine : "(no value)"));
 
-    // envfd_set_str: 256 bytes with the terminator, so at most 255 characters of line.
-    size_t base = text_line_length(b, ENVFD_SET_TOOL, "K", "");
-    ASSERT_LT(base, 255u);
-    std::string fits(255 - base, 'v');
-    std::string tooLong(256 - base, 'v');
-    EXPECT_EQ(envfd_set_str("K", fits.c_str()), 1);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(envfd_set_str("K", tooLong.c_str()), 0);
-    EXPECT_TRUE(contains(testing::internal::GetCapturedStdout(), "not run"));
-    EXPECT_EQ(b.read(fs), "argc=2\nK\n" + fits + "\n");
+        const std::string before = b.read(recorder);
+        EXPECT_EQ(w.call(fits.c_str()), 1);
+        const std::string expected = std::string("argc=") + (w.onLine ? "2" : "1") + "\n" + fits +
+                                     "\n" + (w.arrives ? std::string(w.arrives) + "\n" : "");
+        EXPECT_EQ(b.read(recorder), before + expected);
 
-    // env_set_str takes the same value, and up to 2999 characters of line.
-    EXPECT_EQ(env_set_str("K", tooLong.c_str()), 1);
-    size_t mainBase = text_line_length(b, ENV_SET_TOOL, "K", "");
-    std::string mainFits(2999 - mainBase, 'w');
-    std::string mainTooLong(3000 - mainBase, 'w');
-    EXPECT_EQ(env_set_str("K", mainFits.c_str()), 1);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(env_set_str("K", mainTooLong.c_str()), 0);
-    EXPECT_TRUE(contains(testing::internal::GetCapturedStdout(), "not run"));
-    EXPECT_EQ(b.read(s), "argc=2\nK\n" + tooLong + "\nargc=2\nK\n" + mainFits + "\n");
-
-    // A quote in the value takes more room on the line than in the value: still refused whole.
-    std::string quotes(60, '\'');
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(envfd_set_str("K", quotes.c_str()), 0);
-    EXPECT_TRUE(contains(testing::internal::GetCapturedStdout(), "not run"));
-    // The 256-byte writers refuse a key that is too long in the same way.
-    std::string longKey(300, 'k');
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(env_set_bare(longKey.c_str()), 0);
-    EXPECT_EQ(env_set_hex(longKey.c_str(), 1), 0);
-    EXPECT_EQ(envfd_set_int(longKey.c_str(), 1), 0);
-    EXPECT_TRUE(contains(testing::internal::GetCapturedStdout(), "not run"));
-    EXPECT_EQ(b.read(fs), "argc=2\nK\n" + fits + "\n");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(w.call(tooLong.c_str()), 0);
+        EXPECT_TRUE(contains(testing::internal::GetCapturedStdout(), "not run"));
+        EXPECT_EQ(b.read(recorder), before + expected);
+    }
 }
 
 TEST(EnvWrite, WritersReturnOneWhenTheToolIsMissingOrFails) {
