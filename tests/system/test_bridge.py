@@ -38,7 +38,9 @@ class TestNetwork(Network):
         return self.popen(host, [sys.executable, script] + [str(a) for a in args], **kw)
 
 
-class BridgeTest(BoardTestCase):
+class NetworkTestCase(BoardTestCase):
+    """Board tests on three hosts a, b and c in network namespaces of the class's own."""
+
     @classmethod
     def setUpClass(cls):
         require_namespaces()
@@ -47,6 +49,9 @@ class BridgeTest(BoardTestCase):
     @classmethod
     def tearDownClass(cls):
         cls.net.close()
+
+
+class BridgeTest(NetworkTestCase):
 
     def intercom(self, host, para, seed, variant="0x2D52", env=None):
         """A board that captures a speech-like signal, with measurement logs."""

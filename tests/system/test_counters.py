@@ -11,7 +11,7 @@ import time
 import unittest
 
 from obrabi import BoardTestCase, wait_until
-from test_bridge import TestNetwork, require_namespaces
+from test_bridge import NetworkTestCase, TestNetwork, require_namespaces
 
 FIELDS = ("captured", "sent", "send_failures", "received", "played", "dropped_sender",
           "dropped_length")
@@ -37,15 +37,7 @@ def ask(test, process):
     return dict(zip(FIELDS, (int(v) for v in match.groups())))
 
 
-class CountersTest(BoardTestCase):
-    @classmethod
-    def setUpClass(cls):
-        require_namespaces()
-        cls.net = TestNetwork(["a", "b", "c"])
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.net.close()
+class CountersTest(NetworkTestCase):
 
     def send(self, host, size, count):
         self.assertEqual(self.net.tool(host, "send", self.net.addr["b"], 4956, count, size,

@@ -13,7 +13,7 @@ import time
 import unittest
 
 from obrabi import EMULATOR, SANITIZER, SOURCE, BoardTestCase, wait_until
-from test_bridge import TestNetwork, require_namespaces
+from test_bridge import NetworkTestCase, TestNetwork, require_namespaces
 
 sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
@@ -50,15 +50,7 @@ def proc_status(pid):
     return rss, len(os.listdir("/proc/%d/fd" % pid))
 
 
-class ResilienceTest(BoardTestCase):
-    @classmethod
-    def setUpClass(cls):
-        require_namespaces()
-        cls.net = TestNetwork(["a", "b", "c"])
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.net.close()
+class ResilienceTest(NetworkTestCase):
 
     def intercom(self, host, peer, frame_us=FRAME_US, wav=True, logs=("capture", "playback")):
         addr = self.net.addr
