@@ -11,7 +11,7 @@ import time
 import unittest
 
 from obrabi import BoardTestCase, wait_until
-from test_bridge import NetworkTestCase, TestNetwork, require_namespaces
+from test_bridge import NetworkTestCase
 
 FIELDS = ("captured", "sent", "send_failures", "received", "played", "dropped_sender",
           "dropped_length")

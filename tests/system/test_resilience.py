@@ -13,7 +13,7 @@ import time
 import unittest
 
 from obrabi import EMULATOR, SANITIZER, SOURCE, BoardTestCase, wait_until
-from test_bridge import NetworkTestCase, TestNetwork, require_namespaces
+from test_bridge import NetworkTestCase
 
 sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
