@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -12,6 +13,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+// A request number as the trace writes it: lower-case hex with 0x.
+inline std::string hex_text(unsigned long value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lx", value);
+    return text;
+}
 
 // A board with every device node and a trace, attached.
 inline void make_traced_board(const board_dir& b, const std::string& extraConf = "") {
