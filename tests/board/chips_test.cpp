@@ -1,0 +1,259 @@
+// The codec chips: the AK5701 register sequences over SPI per rate and board, gain and ALC
+// from the environment store, the codec reset pulse; the MAX9850 set-up and the I2C
+// transactions beneath it, read back from the trace.
+#include "board_trace.h"
+
+#include "board/ak5701.h"
+#include "board/fpga.h"
+#include "board/i2c.h"
+#include "board/max9850.h"
+#include "config/env.h"
+#include "log/log.h"
+#include "sim/devices.h"
+
+namespace {
+
+using lines = std::vector<std::string>;
+
+// A board with these FPGA registers, mapped; what the mapping logged is dropped.
+void use_board(const board_dir& b, unsigned variant, unsigned version) {
+    make_traced_board(b, "variant=" + hex_text(variant) + "\nfpga_version=" + hex_text(version) +
+                             "\n");
+    log_to_screen();
+    testing::internal::CaptureStdout();
+    map_fpga_banks();
+    testing::internal::GetCapturedStdout();
+}
+
+// The whole AK5701 set-up: power-up, the rate code (code < 0: none), the repeated block
+// ending with last (last < 0: no block), the fixed tail with the input selector.
+lines ak_sequence(int code, int last, unsigned input = 0x10) {
+    std::vector<std::pair<unsigned, unsigned>> w = {
+        {0x11, 0x35}, {0x14, 0x23}, {0x10, 0x07}, {0x16, 0x04}, {0x11, 0x37}};
+    if (code >= 0)
+        w.push_back({0x15, unsigned(code)});
+    if (last >= 0)
+        w.insert(w.end(), {{0x11, 0x35},
+                           {0x14, 0x23},
+                           {0x15, unsigned(code)},
+                           {0x10, 0x07},
+                           {0x16, 0x04},
+                           {0x11, unsigned(last)}});
+    w.insert(w.end(), {{0x18, 0xA1},
+                       {0x19, 0xA1},
+                       {0x13, 0x00},
+                       {0x12, 0x10},
+                       {0x12, input},
+                       {0x10, 0x04},
+                       {0x10, 0x07}});
+    lines out;
+    for (auto [reg, value] : w)
+        out.push_back(ak_write(reg, value));
+    return out;
+}
+
+TEST(Ak5701, SequencePerRateBoardInputAndPort) {
+    struct ak_case {
+        unsigned variant, version;
+        int rate, input, port, code, last;
+        unsigned selector;
+    };
+    const ak_case cases[] = {
+        {0x2D54, 0x0102, 8000, 1, 1, 0x20, 0x37, 0x10},
+        {0x2D52, 260, 8000, 1, 1, 0x20, 0x17, 0x10}, // newer FPGA on the variant 0x2D52
+        {0x2D52, 0x7FFF, 8000, 1, 1, 0x20, 0x17, 0x10},
+        {0x2D52, 259, 8000, 1, 1, 0x20, 0x37, 0x10},
+        {0x2D52, 0x8104, 8000, 1, 1, 0x20, 0x37, 0x10}, // a negative version is old
+        {0x2D54, 260, 8000, 1, 1, 0x20, 0x37, 0x10},
+        {0x2D54, 0x0102, 8000, 2, 1, 0x20, 0x37, 0x13},
+        {0x2D54, 0x0102, 8000, 1, 2, 0x20, 0x37, 0x10},
+        {0x2D54, 0x0102, 16000, 1, 1, 0x22, -1, 0x10},
+        {0x2D54, 0x0102, 22050, 1, 1, -1, -1, 0x10},
+        {0x2D54, 0x0102, 32000, 1, 1, 0x2A, 0x37, 0x10},
+        {0x2D54, 0x0102, 44100, 1, 1, 0x2F, 0x37, 0x10},
+        {0x2D54, 0x0102, 48000, 1, 1, 0x2B, 0x37, 0x10},
+    };
+    for (const ak_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.variant << " " << c.version << std::dec
+                                        << " " << c.rate << " " << c.input << " " << c.port);
+        board_dir b;
+        use_board(b, c.variant, c.version);
+        testing::internal::CaptureStdout();
+        init_ak5701(c.port, c.rate, c.input);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(spi_tx(b, c.port), ak_sequence(c.code, c.last, c.selector));
+        EXPECT_TRUE(spi_tx(b, 3 - c.port).empty());
+        EXPECT_EQ(sim_ak5701_reg(c.port, 0x12), c.selector);
+        EXPECT_EQ(ak5701_rate_code(c.rate), c.code);
+        const std::string p = std::to_string(c.port);
+        const std::string head = "init_spi_mode:" + p + ",0\n\n\ninit ADC(" + p + "):AK5701 (" +
+                                 std::to_string(c.rate) + "Hz),Port:" + std::to_string(c.input);
+        EXPECT_EQ(out.rfind(head, 0), 0u) << out;
+        EXPECT_NE(out.find(" \nend of Ak5701....\n"), std::string::npos) << out;
+    }
+    board_dir b;
+    use_board(b, 0x2D54, 0x0102);
+    ak5701_power_up(1);
+    lines powerUp = ak_sequence(-1, -1);
+    powerUp.resize(5);
+    EXPECT_EQ(spi_tx(b, 1), powerUp);
+}
+
+TEST(Ak5701, GainAndAlcFollowTheEnvironmentStore) {
+    const std::string tooLong(40, 'x'); // more than the 31 characters the buffer holds
+    const std::tuple<std::string, const char*, const char*> cases[] = {
+        {"INTERCOMM_M_GAIN=2\nINTERCOMM_ALC=ON\n", "b302", "bc80"},
+        {"INTERCOMM_M_GAIN=7\nINTERCOMM_ALC=on\n", "b303", "bc00"},
+        {"INTERCOMM_M_GAIN=-1\nINTERCOMM_ALC=OFF\n", "b303", "bc00"},
+        {"INTERCOMM_M_GAIN=abc\nINTERCOMM_ALC=\n", "b300", "bc00"},
+        {"OTHER=1\n", "b300", "bc80"},
+        {"INTERCOMM_M_GAIN=1" + tooLong + "\nINTERCOMM_ALC=ON" + tooLong + "\n", "b300", "bc80"},
+    };
+    board_dir b;
+    use_board(b, 0x2D54, 0x0101); // version 257: no reset pulse, so each run is quick
+    env_init(0);
+    for (const auto& [store, gain, alc] : cases) {
+        SCOPED_TRACE(store);
+        write_env_store(b, store);
+        b.remove("/sim/trace.log");
+        b.configure("trace=trace.log\nvariant=0x2D54\nfpga_version=0x0101\n");
+        testing::internal::CaptureStdout();
+        adc_setup(1, 8000, 1);
+        testing::internal::GetCapturedStdout();
+        lines got = spi_tx(b, 1);
+        ASSERT_EQ(got.size(), 21u);
+        EXPECT_EQ(lines(got.begin(), got.begin() + 19), ak_sequence(0x20, 0x37));
+        EXPECT_EQ(got[19], gain);
+        EXPECT_EQ(got[20], alc);
+    }
+}
+
+TEST(Ak5701, CodecResetPulsesOnlyAboveVersion257) {
+    const uintptr_t control = fpga_addr(fpga_reg::control);
+    for (unsigned version : {0x0101u, 0x8103u}) {
+        board_dir one;
+        use_board(one, 0x2D54, version);
+        fpga_write16(control, 0xABCE);
+        codec_reset();
+        EXPECT_EQ(fpga_read16(control), 0xABCE) << std::hex << version;
+    }
+    board_dir b;
+    use_board(b, 0x2D54, 0x0102);
+    fpga_write16(control, 0xABCF);
+    const std::string reg = "/dev/mem reg 0x22=";
+    // Let the watcher see the register as it is before the pulse begins.
+    ASSERT_TRUE(wait_for([&] { return lines_with(b, reg).size() == 1; }));
+    codec_reset();
+    EXPECT_EQ(fpga_read16(control), 0xABCF); // other bits kept, run bit back on
+    ASSERT_TRUE(wait_for([&] { return lines_with(b, reg).size() >= 3; }));
+    EXPECT_EQ(lines_with(b, reg), (lines{reg + "0xabcf", reg + "0xabce", reg + "0xabcf"}));
+}
+
+// The writes of the DAC set-up at addr with the given rate step (and 0x02 = 0x55 after the
+// first write when reg02 is set).
+lines dac_sequence(unsigned addr, unsigned reg9, unsigned value9, bool reg02 = false) {
+    const std::pair<unsigned, unsigned> w[] = {
+        {0x05, 0xFC}, {0x03, 0x09}, {0x04, 0x00}, {0x06, 0x00},   {0x08, 0x80},
+        {0x09, 0x10}, {0x0A, 0x00}, {0x07, 0x49}, {reg9, value9}, {0x05, 0xFD}};
+    lines out;
+    for (auto [reg, value] : w) {
+        out.push_back(i2c_write_line(addr, reg, value));
+        if (reg02 && out.size() == 1)
+            out.push_back(i2c_write_line(addr, 0x02, 0x55));
+    }
+    return out;
+}
+
+TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
+    struct dac_case {
+        int addr, rate, withReg02; // withReg02 -1: init_max9850
+        unsigned reg9, value9;
+    };
+    const dac_case cases[] = {
+        {0x120, 999, -1, 0x05, 0x00}, // only the low byte of the address counts
+        {0x20, 16000, -1, 0x09, 0x10}, {0x20, 44100, -1, 0x09, 0x11}, {0x20, 32000, -1, 0x09, 0x18},
+        {0x20, 8000, 1, 0x09, 0x60},   {0x20, 8000, 0, 0x09, 0x60},
+    };
+    for (const dac_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " " << c.withReg02);
+        board_dir b;
+        use_board(b, 0x2D54, 0x0101); // version 257: the DAC answers at 0x20
+        testing::internal::CaptureStdout();
+        if (c.withReg02 < 0)
+            init_max9850(c.addr, c.rate);
+        else
+            max9850_setup_writes(c.addr, c.rate, c.withReg02);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  c.withReg02 < 0 ? "init MAX9850 4 Intercomm (" + std::to_string(c.rate) + "Hz) \n"
+                                  : "");
+        EXPECT_EQ(lines_with(b, "/dev/i2c-sw "),
+                  dac_sequence(0x20, c.reg9, c.value9, c.withReg02 == 1));
+    }
+    // A newer FPGA on another board answers at 0x22, where main points init_dac.
+    board_dir b;
+    use_board(b, 0x2D52, 0x0300);
+    max9850I2cAddr = 0x22;
+    testing::internal::CaptureStdout();
+    init_dac(8000);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(lines_with(b, "/dev/i2c-sw "), dac_sequence(0x22, 0x09, 0x60));
+    EXPECT_EQ(sim_max9850_reg(0x05), 0xFD);
+    EXPECT_EQ(sim_playback_enabled(), 1);
+    EXPECT_EQ(fd_i2cDev, -1);
+    // At the wrong address every write is still made, and each fails.
+    testing::internal::CaptureStdout();
+    init_max9850(0x20, 8000);
+    testing::internal::GetCapturedStdout();
+    lines failed = lines_with(b, "/dev/i2c-sw 0x2 addr=0x20 ");
+    ASSERT_EQ(failed.size(), 10u);
+    EXPECT_EQ(failed[9], i2c_write_line(0x20, 0x05, 0xFD) + " fail");
+}
+
+TEST(Max9850, MissingDriverGivesTenPerrorLinesAndReturns) {
+    board_dir b;
+    use_board(b, 0x2D54, 0x0101);
+    b.remove("/dev/i2c-sw");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    init_max9850(0x20, 8000);
+    std::string err = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    std::string ten;
+    for (int i = 0; i < 10; ++i)
+        ten += "/dev/i2c-sw: No such file or directory\n";
+    EXPECT_EQ(err, ten);
+    EXPECT_TRUE(lines_with(b, "/dev/i2c-sw ").empty());
+}
+
+TEST(I2c, TransfersCopyBackAndRefuseWhatTheRecordCannotCarry) {
+    board_dir b;
+    use_board(b, 0x2D54, 0x0101);
+    ASSERT_EQ(i2c_open(), 1);
+    uint8_t data[3] = {0x11, 0x22, 0x33};
+    EXPECT_EQ(i2c_xfer_write(0x20, 0x03, data, 3), 1);
+    uint8_t back[3] = {};
+    EXPECT_EQ(i2c_xfer_read(0x20, 0x03, back, 3), 1);
+    EXPECT_EQ(std::vector<uint8_t>(back, back + 3), std::vector<uint8_t>(data, data + 3));
+    // Nobody at 0x30: a failed read leaves the buffer alone.
+    uint8_t untouched[2] = {0xAA, 0xBB};
+    EXPECT_EQ(i2c_xfer_read(0x30, 0x00, untouched, 2), 0);
+    EXPECT_EQ(untouched[0], 0xAA);
+    EXPECT_EQ(untouched[1], 0xBB);
+    // Lengths the record cannot carry are refused before anything is sent.
+    static uint8_t big[300] = {};
+    for (int length : {256, 0, -1}) {
+        EXPECT_EQ(i2c_xfer_write(0x20, 0x00, big, length), 0) << length;
+        EXPECT_EQ(i2c_xfer_read(0x20, 0x00, big, length), 0) << length;
+    }
+    i2c_close();
+    EXPECT_EQ(fd_i2cDev, -1);
+    EXPECT_EQ(lines_with(b, "/dev/i2c-sw "),
+              (lines{"/dev/i2c-sw 0x2 addr=0x20 reg=0x3 len=0x3 data=112233",
+                     "/dev/i2c-sw 0x1 addr=0x20 reg=0x3 len=0x3 data=112233",
+                     "/dev/i2c-sw 0x1 addr=0x30 reg=0x0 len=0x2 data= fail"}));
+    uint8_t value[1] = {};
+    i2c_read(0x20, 0x04, value, 1);
+    EXPECT_EQ(value[0], 0x22);
+}
+
+} // namespace
