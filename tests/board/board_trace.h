@@ -47,11 +47,9 @@ inline std::vector<std::string> lines_with(const board_dir& b, const std::string
 // The transmit bytes (hex) of every SPI transfer on a port, in order.
 inline std::vector<std::string> spi_tx(const board_dir& b, int port) {
     std::vector<std::string> out;
-    for (const std::string& l : lines_with(b, "/dev/spidev." + std::to_string(port) + " ")) {
-        std::size_t at = l.find(" tx=");
-        if (at != std::string::npos)
+    for (const std::string& l : lines_with(b, "/dev/spidev." + std::to_string(port) + " "))
+        if (std::size_t at = l.find(" tx="); at != std::string::npos)
             out.push_back(l.substr(at + 4));
-    }
     return out;
 }
 
@@ -81,14 +79,10 @@ inline bool wait_for(const std::function<bool()>& done, int seconds = 60) {
     return true;
 }
 
-// Writes the environment reader of the board (env.d over R/sim/env.main) and the store.
-inline void write_env_store(const board_dir& b, const std::string& store) {
-    b.write("/usr/local/bin/env.d",
-            "#!/bin/sh\n"
-            "store=\"$(dirname \"$0\")/../../../sim/env.main\"\n"
-            "[ -f \"$store\" ] || exit 1\n"
-            "if [ $# -eq 0 ]; then cat \"$store\"; exit 0; fi\n"
-            "K=\"$1\" awk 'index($0, ENVIRON[\"K\"] \"=\") == 1 { print; exit }' \"$store\"\n",
-            0755);
-    b.write("/sim/env.main", store);
-}
+// The death-test style for this test set: under user-mode qemu the binary cannot be executed
+// again (the child is forked); on the host it is, which is safe with the simulator's threads.
+#if defined(__powerpc__)
+inline constexpr const char* DEATH_TEST_STYLE = "fast";
+#else
+inline constexpr const char* DEATH_TEST_STYLE = "threadsafe";
+#endif
