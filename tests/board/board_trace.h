@@ -1,6 +1,8 @@
 // Helpers of the board tests: the simulated board's request trace as lists of transactions.
 #pragma once
 
+#include "board/fpga.h"
+#include "log/log.h"
 #include "support/board_dir.h"
 
 #include <chrono>
@@ -70,19 +72,18 @@ inline std::string i2c_write_line(unsigned addr, unsigned reg, unsigned value) {
 
 // Waits, polling, until done() holds or a generous bound passes; the result of done().
 inline bool wait_for(const std::function<bool()>& done, int seconds = 60) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
         if (std::chrono::steady_clock::now() > until)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 
-// The death-test style for this test set: under user-mode qemu the binary cannot be executed
-// again (the child is forked); on the host it is, which is safe with the simulator's threads.
-#if defined(__powerpc__)
-inline constexpr const char* DEATH_TEST_STYLE = "fast";
-#else
-inline constexpr const char* DEATH_TEST_STYLE = "threadsafe";
-#endif
+// A traced board with these hardware settings, its FPGA mapped; what the mapping logged.
+inline std::string map_board(const board_dir& b, const std::string& conf = "") {
+    make_traced_board(b, conf);
+    log_to_screen();
+    testing::internal::CaptureStdout();
+    map_fpga_banks();
+    return testing::internal::GetCapturedStdout();
+}

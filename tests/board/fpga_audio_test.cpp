@@ -1,0 +1,188 @@
+// The FPGA window (mapping, register access through the obtained address, byte lanes, board
+// identity, build date) and the audio data device (node, open, frame and control requests).
+#include "board_trace.h"
+
+#include "board/audio_dev.h"
+#include "board/hw.h"
+#include "sim/sim.h"
+
+#include <cerrno>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+namespace {
+
+using ints = std::vector<int>;
+
+TEST(Fpga, IdentityPredicatesReadTheirRegisters) {
+    const std::pair<const char*, ints> cases[] = {
+        // 62, 64, T, R, version, over 0x1FF
+        {"board_id=0x3632\nvariant=0x2D54\nfpga_version=0x0102\n", {1, 0, 1, 0, 258, 0}},
+        {"board_id=0x3634\nvariant=0x2D52\nfpga_version=0x0200\n", {0, 1, 0, 1, 512, 1}},
+        {"board_id=0x3633\nvariant=0x2D53\nfpga_version=0x01FF\n", {0, 0, 0, 0, 511, 0}},
+        {"fpga_version=0x8000\n", {1, 0, 1, 0, -32768, 0}}, // the version is signed
+        {"fpga_version=0xFFFF\n", {1, 0, 1, 0, -1, 0}},
+    };
+    for (const auto& [conf, expected] : cases) {
+        board_dir b;
+        map_board(b, conf);
+        EXPECT_EQ((ints{board_id_is_62(), board_id_is_64(), board_variant_is_t(),
+                        board_variant_is_r(), fpga_version(), fpga_version_over_1ff()}),
+                  expected)
+            << conf;
+    }
+    sim_fpga_set16(0x16, 0xBEEF);
+    EXPECT_EQ(fpga_reg16_read(), 0xBEEFu);
+    // Register 0x0E, bits 0 and 3 of register 0x30: td, clear, pick, bit 3 clear.
+    const std::tuple<uint16_t, uint16_t, ints> others[] = {{0x5444, 0x0001, {1, 0, 1, 1}},
+                                                           {0x0000, 0x0008, {0, 1, 2, 0}},
+                                                           {0x0001, 0x0000, {0, 0, 2, 1}}};
+    for (const auto& [reg0e, reg30, expected] : others) {
+        sim_fpga_set16(0x0E, reg0e);
+        sim_fpga_set16(0x30, reg30);
+        EXPECT_EQ((ints{fpga_reg0e_is_td(), fpga_reg0e_is_clear(), fpga_reg30_bit0_pick(),
+                        fpga_reg30_bit3_clear()}),
+                  expected)
+            << reg0e << " " << reg30;
+    }
+}
+
+TEST(Fpga, BuildDateIsDecodedLoggedAndComparedAsADate) {
+    board_dir b;
+    map_board(b, "fpga_date=0x1207 0x1500\n"); // 2012-07-15
+    testing::internal::CaptureStdout();
+    fpga_build_date d = fpga_build_date_read();
+    print_fpga_version();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "fpga version is 2012/7/15\n\n\nFPGA_Version:12071500\n");
+    EXPECT_EQ((ints{d.year, d.month, d.day}), (ints{2012, 7, 15}));
+    EXPECT_EQ(fpga_date_equals(0x1207, 0x15FF), 1); // the low byte of the day word is ignored
+    EXPECT_EQ(fpga_date_equals(0x1207, 0x1600), 0);
+    EXPECT_EQ(fpga_date_equals(0x1208, 0x1500), 0);
+    const int cases[][5] = {// year, month, day, not after, at least
+                            {2012, 7, 15, 1, 1}, {2012, 7, 16, 1, 0},  {2012, 7, 14, -1, 1},
+                            {2012, 8, 1, 1, 0},  {2012, 6, 30, -1, 1}, {2013, 1, 1, 1, 0},
+                            {2013, 6, 30, 1, 0}, {2011, 12, 31, -1, 1}};
+    testing::internal::CaptureStdout();
+    for (const auto& c : cases) {
+        EXPECT_EQ(fpga_date_not_after(c[0], c[1], c[2]), c[3])
+            << c[0] << "-" << c[1] << "-" << c[2];
+        EXPECT_EQ(fpga_date_at_least(c[0], c[1], c[2]), c[4]) << c[0] << "-" << c[1] << "-" << c[2];
+    }
+    sim_fpga_set16(0x0A, 0x1A01); // a nibble above 9 counts with its plain value
+    EXPECT_EQ(fpga_build_date_read().year, 2020);
+    testing::internal::GetCapturedStdout();
+}
+
+TEST(Fpga, AccessesGoWhereBankTwoWasMappedAndStayInsideIt) {
+    // Whatever happened before, after this the requested address is taken.
+    void* blocker = mmap(reinterpret_cast<void*>(FPGA_WINDOW), 4096, PROT_READ,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(blocker, MAP_FAILED);
+    board_dir b;
+    EXPECT_NE(map_board(b, "fpga_version=0x0103\n").find("Can't match Bank2(38000000)\n"),
+              std::string::npos);
+    EXPECT_EQ(fpga_version(), 259);
+    fpga_write16(fpga_addr(fpga_reg::control), 0x1235);
+    EXPECT_EQ(sim_fpga_get16(0x22), 0x1235);
+    volatile uint8_t* base = sim_fpga_bank2();
+    auto word = [base]() { return *reinterpret_cast<volatile uint32_t*>(base + 0x100); };
+    fpga_write32(FPGA_WINDOW + 0x102, 0x11223344); // the two low address bits are cleared
+    EXPECT_EQ(word(), 0x11223344u);
+    for (uintptr_t lane : {0, 1, 3}) // lane 0 is bits 31..24, as on the big-endian board
+        fpga_or_byte(FPGA_WINDOW + 0x100 + lane, 0x80);
+    EXPECT_EQ(word(), 0x91A233C4u);
+    sim_fpga_set8(0x270D, 0x7F);
+    EXPECT_EQ(fpga_read8(fpga_addr(fpga_reg::pending)), 0x7F);
+    // Outside the window or misaligned: no register (0x09 is the version's odd half).
+    for (uintptr_t a : {FPGA_WINDOW - 2, FPGA_WINDOW + FPGA_WINDOW_SIZE, FPGA_WINDOW + 0x09})
+        EXPECT_EQ(fpga_read16(a), 0) << std::hex << a;
+    for (uintptr_t a :
+         {FPGA_WINDOW + FPGA_WINDOW_SIZE, FPGA_WINDOW + FPGA_WINDOW_SIZE - 1, FPGA_WINDOW + 0x23})
+        fpga_write16(a, 0xFFFF);
+    EXPECT_EQ(sim_fpga_get16(FPGA_WINDOW_SIZE - 2) | sim_fpga_get16(0x24), 0);
+    EXPECT_EQ(sim_fpga_get16(0x22), 0x1235);
+    if (blocker != reinterpret_cast<void*>(FPGA_WINDOW))
+        munmap(blocker, 4096);
+}
+
+TEST(FpgaDeathTest, NoMemoryDeviceOrNoBankTwoEndsTheProcessWithStatusZero) {
+    GTEST_FLAG_SET(death_test_style, "fast"); // forked: the child logs to this very board
+    board_dir b;
+    b.add_devices();
+    log_to_file();
+    ASSERT_EQ(log_set_path("/tmp/log"), 1);
+    sim_fpga_fail_mapping(0xF8000000ULL, true);
+    EXPECT_EXIT(map_fpga_banks(), testing::ExitedWithCode(0), "");
+    sim_fpga_fail_mapping(0xF8000000ULL, false);
+    b.remove("/dev/mem");
+    EXPECT_EXIT(map_fpga_banks(), testing::ExitedWithCode(0), "");
+    log_to_screen();
+    const std::string log = b.read("/tmp/log");
+    EXPECT_NE(log.find("] Can't match Bank2(38000000)\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("] Error: FPGA bank 2 cannot be mapped, stopping\n"), std::string::npos);
+    EXPECT_NE(log.find("] Error: /dev/kmem does not exist\n"), std::string::npos);
+}
+
+// Opens the device the way main does; what it logged.
+std::string open_logged() {
+    testing::internal::CaptureStdout();
+    fd_audioDev = open_audio_device();
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(AudioDevice, MissingNodeIsCreatedAsCharacterDevice247AndAFailedOpenReported) {
+    board_dir b;
+    make_traced_board(b);
+    log_to_screen();
+    const std::string init = "init Audio Device(/dev/codec_audioBi)....\r\n";
+    const std::string make = "make device .../dev/codec_audioBi...\r\n";
+    EXPECT_EQ(open_logged(), init);
+    EXPECT_GE(hw_close(fd_audioDev), 0);
+    b.remove("/dev/codec_audioBi");
+    mode_t old = umask(022);
+    EXPECT_EQ(open_logged(), init + make);
+    umask(old);
+    EXPECT_GE(hw_close(fd_audioDev), 0);
+    EXPECT_EQ(lines_with(b, "/dev/codec_audioBi mknod"),
+              (std::vector<std::string>{"/dev/codec_audioBi mknod mode=0x21f8 dev=247:0"}));
+    struct stat st {};
+    ASSERT_EQ(stat(b.path("/dev/codec_audioBi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u); // 0770 less the umask
+    ASSERT_EQ(std::system(("rm -rf '" + b.path("/dev") + "'").c_str()), 0);
+    EXPECT_EQ(open_logged(), init + make + "Error! open /dev/codec_audioBi\r\n");
+    EXPECT_EQ(fd_audioDev, -1);
+}
+
+TEST(AudioDevice, FramesAndControlRequestsReachTheDriver) {
+    board_dir b;
+    make_traced_board(b, "frame_us=5000\nplayback=out.wav\n");
+    log_to_screen();
+    open_logged();
+    ASSERT_GE(fd_audioDev, 0);
+    for (audio_request r :
+         {audio_request::control_d, audio_request::control_b, audio_request::control_c})
+        audio_control(r);
+    const std::string a = "/dev/codec_audioBi ";
+    EXPECT_EQ(lines_with(b, a),
+              (std::vector<std::string>{a + "0xd arg=0x0", a + "0xb arg=0x0", a + "0xc arg=0x0"}));
+    // Captured frames come whole, in order: the capture counter in tail bytes 1540..1541.
+    pcm_frame f{};
+    unsigned counters[2] = {};
+    for (unsigned& c : counters) {
+        ASSERT_TRUE(wait_for([&] { return audio_read_frame(f) == 0; }));
+        c = static_cast<unsigned>(f[PCM_TAIL_OFFSET] << 8 | f[PCM_TAIL_OFFSET + 1]);
+    }
+    EXPECT_EQ(counters[1], (counters[0] + 1) & 0xFFFF);
+    // A played frame reaches the sink whole (muted: the DAC was never set up).
+    EXPECT_EQ(audio_write_frame(f), 0);
+    EXPECT_EQ(b.read("/sim/out.wav").size(), 44u + 2 * FRAME_SAMPLES);
+    hw_close(fd_audioDev);
+    fd_audioDev = -1; // without a descriptor the requests fail; writing a frame still gives 0
+    errno = 0;
+    EXPECT_EQ(audio_read_frame(f), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(audio_write_frame(f), 0);
+}
+
+} // namespace
