@@ -64,28 +64,26 @@ TEST(Spi, ModeReportAndSetUpGroupLogWhatThePortHolds) {
         int fd = hw_open(spi_port_path(1), O_RDWR); // as another program would have set it
         ASSERT_EQ(hw_ioctl(fd, static_cast<unsigned long>(spi_request::wr_mode), &mode), 0);
         hw_close(fd);
-        testing::internal::CaptureStdout();
-        init_spi_mode(1, 5);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(stdout_of([] { init_spi_mode(1, 5); }),
                   std::string("init_spi_mode:1,5\n") + report + "\n\n");
     }
     EXPECT_EQ(lines_with(b, spi_line(1, spi_request::wr_mode)).size(), 4u); // only ours
     EXPECT_EQ(lines_with(b, spi_line(1, spi_request::rd_mode)).size(), 8u); // two per report
     b.remove("/dev/spidev.2");
-    testing::internal::CaptureStdout();
-    init_spi_mode(2, 0);
-    init_spi_mode(7, 0);
-    // The set-up group of the board library: set, read back and log each setting.
-    int fd = hw_open("/dev/spidev.0", O_RDWR);
-    spi_set_speed(fd, 1999);
-    hw_close(fd);
-    spi_setup_ports();
+    const std::string out = stdout_of([] {
+        init_spi_mode(2, 0);
+        init_spi_mode(7, 0);
+        // The set-up group of the board library: set, read back and log each setting.
+        int fd = hw_open("/dev/spidev.0", O_RDWR);
+        spi_set_speed(fd, 1999);
+        hw_close(fd);
+        spi_setup_ports();
+    });
     const std::string zeros = "spi mode: 0\nbits per word: 0\nmax speed: 0 Hz (0 KHz)\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "init_spi_mode:2,0\ncan't open spidev.2\n\n\ninit_spi_mode:7,0\ncan't open "
-              "spidev.7\n\n\nmax speed: 1999 Hz (1 KHz)\ninit spi port!!!!!\n"
-              "init spi...../dev/spidev.0\n" +
-                  zeros + "init spi...../dev/spidev.1\n" + zeros);
+    EXPECT_EQ(out, "init_spi_mode:2,0\ncan't open spidev.2\n\n\ninit_spi_mode:7,0\ncan't open "
+                   "spidev.7\n\n\nmax speed: 1999 Hz (1 KHz)\ninit spi port!!!!!\n"
+                   "init spi...../dev/spidev.0\n" +
+                       zeros + "init spi...../dev/spidev.1\n" + zeros);
     expect_spi_lock_free();
 }
 
@@ -203,9 +201,7 @@ TEST(Ak5701, SequencePerRateBoardAndInputThenGainAndAlcFromTheStore) {
         b.write("/usr/local/bin/env.d",
                 "#!/bin/sh\ngrep \"^$1=\" \"${0%/*}/../../../sim/env.main\"\n", 0755);
         b.write("/sim/env.main", c.store + "\n");
-        testing::internal::CaptureStdout();
-        adc_setup(c.port, c.rate, c.input);
-        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string out = stdout_of([&] { adc_setup(c.port, c.rate, c.input); });
         lines expected = ak_sequence(c.code, c.last, c.selector);
         expected.insert(expected.end(), {ak_write(0x13, c.gain), ak_write(0x1C, c.alc)});
         EXPECT_EQ(spi_tx(b, c.port), expected);
@@ -255,12 +251,12 @@ TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
         SCOPED_TRACE(testing::Message() << c.rate << " " << c.withReg02);
         board_dir b;
         map_board(b, "fpga_version=0x0101"); // the DAC answers at 0x20
-        testing::internal::CaptureStdout();
-        if (c.withReg02 < 0)
-            init_max9850(c.addr, c.rate);
-        else
-            max9850_setup_writes(c.addr, c.rate, c.withReg02);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(stdout_of([&] {
+                      if (c.withReg02 < 0)
+                          init_max9850(c.addr, c.rate);
+                      else
+                          max9850_setup_writes(c.addr, c.rate, c.withReg02);
+                  }),
                   c.withReg02 < 0 ? "init MAX9850 4 Intercomm (" + std::to_string(c.rate) + "Hz) \n"
                                   : "");
         const std::pair<unsigned, unsigned> steps[] = {
@@ -279,10 +275,10 @@ TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
     board_dir b;
     map_board(b, "variant=0x2D52\nfpga_version=0x0300");
     max9850I2cAddr = 0x22;
-    testing::internal::CaptureStdout();
-    init_dac(8000);
-    init_max9850(0x20, 8000);
-    testing::internal::GetCapturedStdout();
+    stdout_of([] {
+        init_dac(8000);
+        init_max9850(0x20, 8000);
+    });
     EXPECT_EQ(lines_with(b, "/dev/i2c-sw 0x2 addr=0x22 ").size(), 10u);
     EXPECT_EQ(sim_max9850_reg(0x05) << 8 | sim_max9850_reg(0x09), 0xFD60);
     EXPECT_EQ(sim_playback_enabled(), 1);
@@ -318,7 +314,7 @@ TEST(I2c, TransfersCopyBackRefuseWhatTheRecordCannotCarryAndReportAMissingDriver
                      r + "30 reg=0x0 len=0x2 data= fail", r + "20 reg=0x4 len=0x1 data=22"}));
     b.remove("/dev/i2c-sw"); // every write of the DAC set-up says so and the set-up goes on
     testing::internal::CaptureStderr();
-    init_max9850(0x20, 8000);
+    stdout_of([] { init_max9850(0x20, 8000); });
     std::string ten;
     for (int i = 0; i < 10; ++i)
         ten += "/dev/i2c-sw: No such file or directory\n";

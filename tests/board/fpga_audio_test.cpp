@@ -15,63 +15,70 @@ namespace {
 using ints = std::vector<int>;
 
 TEST(Fpga, IdentityPredicatesReadTheirRegisters) {
-    const std::pair<const char*, ints> cases[] = {
-        // 62, 64, T, R, version, over 0x1FF
-        {"board_id=0x3632\nvariant=0x2D54\nfpga_version=0x0102\n", {1, 0, 1, 0, 258, 0}},
-        {"board_id=0x3634\nvariant=0x2D52\nfpga_version=0x0200\n", {0, 1, 0, 1, 512, 1}},
-        {"board_id=0x3633\nvariant=0x2D53\nfpga_version=0x01FF\n", {0, 0, 0, 0, 511, 0}},
-        {"fpga_version=0x8000\n", {1, 0, 1, 0, -32768, 0}}, // the version is signed
-        {"fpga_version=0xFFFF\n", {1, 0, 1, 0, -1, 0}},
+    struct id_case {
+        const char* conf;
+        uint16_t reg0e, reg30;
+        ints expected; // 62, 64, T, R, version, over 0x1FF, 0x0E td, 0x0E clear, pick, bit 3
     };
-    for (const auto& [conf, expected] : cases) {
+    const id_case cases[] = {
+        {"board_id=0x3632\nvariant=0x2D54\nfpga_version=0x0102",
+         0x5444,
+         1,
+         {1, 0, 1, 0, 258, 0, 1, 0, 1, 1}},
+        {"board_id=0x3634\nvariant=0x2D52\nfpga_version=0x0200",
+         0,
+         8,
+         {0, 1, 0, 1, 512, 1, 0, 1, 2, 0}},
+        {"board_id=0x3633\nvariant=0x2D53\nfpga_version=0x01FF",
+         1,
+         0,
+         {0, 0, 0, 0, 511, 0, 0, 0, 2, 1}},
+        {"fpga_version=0x8000", 0, 9, {1, 0, 1, 0, -32768, 0, 0, 1, 1, 0}}, // the version is signed
+        {"fpga_version=0xFFFF", 0, 0, {1, 0, 1, 0, -1, 0, 0, 1, 2, 1}},
+    };
+    for (const id_case& c : cases) {
         board_dir b;
-        map_board(b, conf);
-        EXPECT_EQ((ints{board_id_is_62(), board_id_is_64(), board_variant_is_t(),
-                        board_variant_is_r(), fpga_version(), fpga_version_over_1ff()}),
-                  expected)
-            << conf;
+        map_board(b, c.conf);
+        sim_fpga_set16(0x0E, c.reg0e);
+        sim_fpga_set16(0x30, c.reg30);
+        EXPECT_EQ(
+            (ints{board_id_is_62(), board_id_is_64(), board_variant_is_t(), board_variant_is_r(),
+                  fpga_version(), fpga_version_over_1ff(), fpga_reg0e_is_td(),
+                  fpga_reg0e_is_clear(), fpga_reg30_bit0_pick(), fpga_reg30_bit3_clear()}),
+            c.expected)
+            << c.conf;
     }
     sim_fpga_set16(0x16, 0xBEEF);
     EXPECT_EQ(fpga_reg16_read(), 0xBEEFu);
-    // Register 0x0E, bits 0 and 3 of register 0x30: td, clear, pick, bit 3 clear.
-    const std::tuple<uint16_t, uint16_t, ints> others[] = {{0x5444, 0x0001, {1, 0, 1, 1}},
-                                                           {0x0000, 0x0008, {0, 1, 2, 0}},
-                                                           {0x0001, 0x0000, {0, 0, 2, 1}}};
-    for (const auto& [reg0e, reg30, expected] : others) {
-        sim_fpga_set16(0x0E, reg0e);
-        sim_fpga_set16(0x30, reg30);
-        EXPECT_EQ((ints{fpga_reg0e_is_td(), fpga_reg0e_is_clear(), fpga_reg30_bit0_pick(),
-                        fpga_reg30_bit3_clear()}),
-                  expected)
-            << reg0e << " " << reg30;
-    }
 }
 
 TEST(Fpga, BuildDateIsDecodedLoggedAndComparedAsADate) {
     board_dir b;
     map_board(b, "fpga_date=0x1207 0x1500\n"); // 2012-07-15
-    testing::internal::CaptureStdout();
-    fpga_build_date d = fpga_build_date_read();
-    print_fpga_version();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    fpga_build_date d{};
+    EXPECT_EQ(stdout_of([&] {
+                  d = fpga_build_date_read();
+                  print_fpga_version();
+              }),
               "fpga version is 2012/7/15\n\n\nFPGA_Version:12071500\n");
     EXPECT_EQ((ints{d.year, d.month, d.day}), (ints{2012, 7, 15}));
-    EXPECT_EQ(fpga_date_equals(0x1207, 0x15FF), 1); // the low byte of the day word is ignored
-    EXPECT_EQ(fpga_date_equals(0x1207, 0x1600), 0);
-    EXPECT_EQ(fpga_date_equals(0x1208, 0x1500), 0);
+    // The low byte of the day word is ignored.
+    EXPECT_EQ((ints{fpga_date_equals(0x1207, 0x15FF), fpga_date_equals(0x1207, 0x1600),
+                    fpga_date_equals(0x1208, 0x1500)}),
+              (ints{1, 0, 0}));
     const int cases[][5] = {// year, month, day, not after, at least
                             {2012, 7, 15, 1, 1}, {2012, 7, 16, 1, 0},  {2012, 7, 14, -1, 1},
                             {2012, 8, 1, 1, 0},  {2012, 6, 30, -1, 1}, {2013, 1, 1, 1, 0},
                             {2013, 6, 30, 1, 0}, {2011, 12, 31, -1, 1}};
-    testing::internal::CaptureStdout();
-    for (const auto& c : cases) {
-        EXPECT_EQ(fpga_date_not_after(c[0], c[1], c[2]), c[3])
-            << c[0] << "-" << c[1] << "-" << c[2];
-        EXPECT_EQ(fpga_date_at_least(c[0], c[1], c[2]), c[4]) << c[0] << "-" << c[1] << "-" << c[2];
-    }
-    sim_fpga_set16(0x0A, 0x1A01); // a nibble above 9 counts with its plain value
-    EXPECT_EQ(fpga_build_date_read().year, 2020);
-    testing::internal::GetCapturedStdout();
+    stdout_of([&] {
+        for (const auto& c : cases)
+            EXPECT_EQ(std::pair(fpga_date_not_after(c[0], c[1], c[2]),
+                                fpga_date_at_least(c[0], c[1], c[2])),
+                      std::pair(c[3], c[4]))
+                << c[0] << "-" << c[1] << "-" << c[2];
+        sim_fpga_set16(0x0A, 0x1A01); // a nibble above 9 counts with its plain value
+        EXPECT_EQ(fpga_build_date_read().year, 2020);
+    });
 }
 
 TEST(Fpga, AccessesGoWhereBankTwoWasMappedAndStayInsideIt) {
@@ -124,41 +131,13 @@ TEST(FpgaDeathTest, NoMemoryDeviceOrNoBankTwoEndsTheProcessWithStatusZero) {
     EXPECT_NE(log.find("] Error: /dev/kmem does not exist\n"), std::string::npos);
 }
 
-// Opens the device the way main does; what it logged.
-std::string open_logged() {
-    testing::internal::CaptureStdout();
-    fd_audioDev = open_audio_device();
-    return testing::internal::GetCapturedStdout();
-}
-
-TEST(AudioDevice, MissingNodeIsCreatedAsCharacterDevice247AndAFailedOpenReported) {
-    board_dir b;
-    make_traced_board(b);
-    log_to_screen();
-    const std::string init = "init Audio Device(/dev/codec_audioBi)....\r\n";
-    const std::string make = "make device .../dev/codec_audioBi...\r\n";
-    EXPECT_EQ(open_logged(), init);
-    EXPECT_GE(hw_close(fd_audioDev), 0);
-    b.remove("/dev/codec_audioBi");
-    mode_t old = umask(022);
-    EXPECT_EQ(open_logged(), init + make);
-    umask(old);
-    EXPECT_GE(hw_close(fd_audioDev), 0);
-    EXPECT_EQ(lines_with(b, "/dev/codec_audioBi mknod"),
-              (std::vector<std::string>{"/dev/codec_audioBi mknod mode=0x21f8 dev=247:0"}));
-    struct stat st {};
-    ASSERT_EQ(stat(b.path("/dev/codec_audioBi").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0750u); // 0770 less the umask
-    ASSERT_EQ(std::system(("rm -rf '" + b.path("/dev") + "'").c_str()), 0);
-    EXPECT_EQ(open_logged(), init + make + "Error! open /dev/codec_audioBi\r\n");
-    EXPECT_EQ(fd_audioDev, -1);
-}
-
-TEST(AudioDevice, FramesAndControlRequestsReachTheDriver) {
+TEST(AudioDevice, RequestsReachTheDriverAndAMissingNodeIsCreatedAsCharacterDevice247) {
     board_dir b;
     make_traced_board(b, "frame_us=5000\nplayback=out.wav\n");
     log_to_screen();
-    open_logged();
+    auto open_logged = [] { return stdout_of([] { fd_audioDev = open_audio_device(); }); };
+    const std::string init = "init Audio Device(/dev/codec_audioBi)....\r\n";
+    EXPECT_EQ(open_logged(), init);
     ASSERT_GE(fd_audioDev, 0);
     for (audio_request r :
          {audio_request::control_d, audio_request::control_b, audio_request::control_c})
@@ -177,12 +156,27 @@ TEST(AudioDevice, FramesAndControlRequestsReachTheDriver) {
     // A played frame reaches the sink whole (muted: the DAC was never set up).
     EXPECT_EQ(audio_write_frame(f), 0);
     EXPECT_EQ(b.read("/sim/out.wav").size(), 44u + 2 * FRAME_SAMPLES);
-    hw_close(fd_audioDev);
+    EXPECT_EQ(hw_close(fd_audioDev), 0);
     fd_audioDev = -1; // without a descriptor the requests fail; writing a frame still gives 0
     errno = 0;
     EXPECT_EQ(audio_read_frame(f), -1);
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(audio_write_frame(f), 0);
+
+    b.remove("/dev/codec_audioBi");
+    const std::string make = "make device .../dev/codec_audioBi...\r\n";
+    mode_t old = umask(022);
+    EXPECT_EQ(open_logged(), init + make);
+    umask(old);
+    EXPECT_EQ(hw_close(fd_audioDev), 0);
+    EXPECT_EQ(lines_with(b, a + "mknod"),
+              (std::vector<std::string>{a + "mknod mode=0x21f8 dev=247:0"}));
+    struct stat st {};
+    ASSERT_EQ(stat(b.path("/dev/codec_audioBi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u); // 0770 less the umask
+    ASSERT_EQ(std::system(("rm -rf '" + b.path("/dev") + "'").c_str()), 0);
+    EXPECT_EQ(open_logged(), init + make + "Error! open /dev/codec_audioBi\r\n");
+    EXPECT_EQ(fd_audioDev, -1);
 }
 
 } // namespace
