@@ -15,41 +15,27 @@ namespace {
 using ints = std::vector<int>;
 
 TEST(Fpga, IdentityPredicatesReadTheirRegisters) {
-    struct id_case {
-        const char* conf;
-        uint16_t reg0e, reg30;
-        ints expected; // 62, 64, T, R, version, over 0x1FF, 0x0E td, 0x0E clear, pick, bit 3
+    board_dir b;
+    map_board(b);
+    const uint32_t offsets[] = {0x04, 0x06, 0x08, 0x0E, 0x30, 0x16};
+    const std::pair<std::array<uint16_t, 6>, ints> cases[] = {
+        // 62, 64, T, R, version, over 0x1FF, 0x0E td, 0x0E clear, 0x30 pick, bit 3 clear, 0x16
+        {{0x3632, 0x2D54, 0x0102, 0x5444, 1, 7}, {1, 0, 1, 0, 258, 0, 1, 0, 1, 1, 7}},
+        {{0x3634, 0x2D52, 0x0200, 0, 8, 0xBEEF}, {0, 1, 0, 1, 512, 1, 0, 1, 2, 0, 0xBEEF}},
+        {{0x3633, 0x2D53, 0x01FF, 1, 0, 0}, {0, 0, 0, 0, 511, 0, 0, 0, 2, 1, 0}},
+        {{0x3632, 0x2D54, 0x8000, 0, 9, 0}, {1, 0, 1, 0, -32768, 0, 0, 1, 1, 0, 0}}, // signed
+        {{0x3632, 0x2D54, 0xFFFF, 0, 0, 0}, {1, 0, 1, 0, -1, 0, 0, 1, 2, 1, 0}},
     };
-    const id_case cases[] = {
-        {"board_id=0x3632\nvariant=0x2D54\nfpga_version=0x0102",
-         0x5444,
-         1,
-         {1, 0, 1, 0, 258, 0, 1, 0, 1, 1}},
-        {"board_id=0x3634\nvariant=0x2D52\nfpga_version=0x0200",
-         0,
-         8,
-         {0, 1, 0, 1, 512, 1, 0, 1, 2, 0}},
-        {"board_id=0x3633\nvariant=0x2D53\nfpga_version=0x01FF",
-         1,
-         0,
-         {0, 0, 0, 0, 511, 0, 0, 0, 2, 1}},
-        {"fpga_version=0x8000", 0, 9, {1, 0, 1, 0, -32768, 0, 0, 1, 1, 0}}, // the version is signed
-        {"fpga_version=0xFFFF", 0, 0, {1, 0, 1, 0, -1, 0, 0, 1, 2, 1}},
-    };
-    for (const id_case& c : cases) {
-        board_dir b;
-        map_board(b, c.conf);
-        sim_fpga_set16(0x0E, c.reg0e);
-        sim_fpga_set16(0x30, c.reg30);
-        EXPECT_EQ(
-            (ints{board_id_is_62(), board_id_is_64(), board_variant_is_t(), board_variant_is_r(),
-                  fpga_version(), fpga_version_over_1ff(), fpga_reg0e_is_td(),
-                  fpga_reg0e_is_clear(), fpga_reg30_bit0_pick(), fpga_reg30_bit3_clear()}),
-            c.expected)
-            << c.conf;
+    for (const auto& [regs, expected] : cases) {
+        for (int i = 0; i < 6; ++i)
+            sim_fpga_set16(offsets[i], regs[i]);
+        EXPECT_EQ((ints{board_id_is_62(), board_id_is_64(), board_variant_is_t(),
+                        board_variant_is_r(), fpga_version(), fpga_version_over_1ff(),
+                        fpga_reg0e_is_td(), fpga_reg0e_is_clear(), fpga_reg30_bit0_pick(),
+                        fpga_reg30_bit3_clear(), static_cast<int>(fpga_reg16_read())}),
+                  expected)
+            << std::hex << regs[0] << " " << regs[1] << " " << regs[2];
     }
-    sim_fpga_set16(0x16, 0xBEEF);
-    EXPECT_EQ(fpga_reg16_read(), 0xBEEFu);
 }
 
 TEST(Fpga, BuildDateIsDecodedLoggedAndComparedAsADate) {
