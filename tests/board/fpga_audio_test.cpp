@@ -6,7 +6,6 @@
 #include "board/hw.h"
 #include "sim/sim.h"
 
-#include <cerrno>
 #include <sys/mman.h>
 #include <sys/stat.h>
 
@@ -139,9 +138,7 @@ TEST(AudioDevice, RequestsReachTheDriverAndAMissingNodeIsCreatedAsCharacterDevic
     EXPECT_EQ(b.read("/sim/out.wav").size(), 44u + 2 * FRAME_SAMPLES);
     EXPECT_EQ(hw_close(fd_audioDev), 0);
     fd_audioDev = -1; // without a descriptor the requests fail; writing a frame still gives 0
-    errno = 0;
     EXPECT_EQ(audio_read_frame(f), -1);
-    EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(audio_write_frame(f), 0);
 
     b.remove("/dev/codec_audioBi");
