@@ -89,7 +89,17 @@ TEST_F(Logger, RotationLeavesNoFileOpen) {
     EXPECT_EQ(open_descriptors(), before);
 }
 
-TEST_F(Logger, UnwritableLogOrBackupNeitherCrashesNorLosesTheMessage) {
+// A log that cannot be written, or one whose path is too long to take: the message goes to
+// standard error, or to the last path accepted.
+TEST_F(Logger, UnwritableLogOrBackupOrTooLongAPathLosesNoMessage) {
+    const std::string longest = "/tmp/" + std::string(246, 'p'); // 251 characters
+    EXPECT_EQ(log_set_path(longest.c_str()), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(log_set_path((longest + "q").c_str()), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("longer than 251 characters refused"),
+              std::string::npos);
+    log_printf("still here\n");
+    EXPECT_NE(board.read(longest).find("still here\n"), std::string::npos);
     ASSERT_EQ(log_set_path("/no/such/dir/log"), 1);
     testing::internal::CaptureStderr();
     log_printf("kept %d\n", 7);
@@ -103,26 +113,6 @@ TEST_F(Logger, UnwritableLogOrBackupNeitherCrashesNorLosesTheMessage) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "log backup /tmp/.print_obraBi.bak cannot be written, log emptied\n");
     EXPECT_TRUE(log_is(STAMP + "after\n")) << log();
-}
-
-TEST_F(Logger, PathLongerThan251CharactersIsRefused) {
-    const std::string longest = "/tmp/" + std::string(246, 'p');
-    EXPECT_EQ(log_set_path(longest.c_str()), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(log_set_path((longest + "q").c_str()), 0);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("longer than 251 characters refused"),
-              std::string::npos);
-    log_printf("still here\n"); // goes to the last accepted path
-    EXPECT_NE(board.read(longest).find("still here\n"), std::string::npos);
-}
-
-TEST_F(Logger, ScreenModeWritesPlainTextAndNoFile) {
-    log_to_screen();
-    testing::internal::CaptureStdout();
-    log_printf("screen %s\n", "50%");
-    log_printf("more");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "screen 50%\nmore");
-    EXPECT_FALSE(board.exists("/tmp/.print_obraBi"));
 }
 
 } // namespace
