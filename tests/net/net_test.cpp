@@ -12,7 +12,6 @@
 #include "support/board_dir.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -62,12 +61,12 @@ int sockopt(int s, int level, int option) {
 
 class Net : public ::testing::Test {
   protected:
-    void SetUp() override { fd_audioDev = -1; }
     void TearDown() override {
         for (int s : {link.sockfd, a, b})
             close(s); // -1 is refused harmlessly
         if (fd_audioDev >= 0)
             hw_close(fd_audioDev); // stops the device's clock
+        fd_audioDev = -1;
     }
     std::string open_rx(const char* inDest, const char* inSrc) {
         close(link.sockfd);
@@ -88,25 +87,6 @@ class Net : public ::testing::Test {
     int a = -1, b = -1; // test sockets
 };
 
-// SIGUSR1 is held through start-up (neither ending the process nor lost) and answered once
-// per request by the receive loop, with one line.
-TEST(Counters, RequestIsHeldThroughStartUpAndAnsweredByTheLoopOnly) {
-    counters_request_init();
-    ASSERT_EQ(raise(SIGUSR1) + raise(SIGUSR1), 0);
-    EXPECT_EQ(counters_requested(), 0);
-    counters_request_accept();
-    EXPECT_EQ(counters_requested(), 1); // the requests held back arrive with the loop, once
-    EXPECT_EQ(counters_requested(), 0);
-    txCounters.captured.store(4000000000ul);
-    txCounters.sent.store(3999999990ul);
-    txCounters.sendFailures.store(10);
-    rx_state rx;
-    rx.received = 17, rx.played = 9, rx.droppedSender = 5, rx.droppedLength = 3;
-    EXPECT_EQ(stdout_of([&] { log_counters(rx); }),
-              "counters: captured 4000000000 sent 3999999990 send_failures 10 received 17 "
-              "played 9 dropped_sender 5 dropped_length 3\n");
-}
-
 // On a clock the test steps, from 127.0.0.x: the first drop of each kind in full, then at
 // most one summary a minute (written by a drop of the other kind too), and the first line
 // again after a quiet minute.
@@ -119,11 +99,10 @@ TEST_F(Net, DropLinesAreRateLimitedPerKind) {
         const char* lines;
     } rows[] = {
         {0, 3, 776, "audio recevied from unknown device(127.0.0.3)!\n"},
-        {10, 3, 776, ""},
         {1000, 2, 10, "audio datagram of 10 bytes dropped\n"},
         {30000, 2, 0, ""},
         {59999, 4, 776, ""},
-        {60000, 4, 700, "audio from unknown devices: 3 more dropped, the last from 127.0.0.4\n"},
+        {60000, 4, 700, "audio from unknown devices: 2 more dropped, the last from 127.0.0.4\n"},
         {61000, 7, 776, "audio datagrams of wrong length: 1 more dropped, the last of 0 bytes\n"},
         {100000, 5, 776, ""},
         {120000, 0, 0, "audio from unknown devices: 2 more dropped, the last from 127.0.0.5\n"},
@@ -140,9 +119,13 @@ TEST_F(Net, DropLinesAreRateLimitedPerKind) {
             EXPECT_NE(rx_handle_datagram(link, state, r.length, r.atMs), rx_step::played);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.lines) << "at " << r.atMs;
     }
-    EXPECT_EQ(state.received, 10u);
-    EXPECT_EQ(state.droppedSender, 7u);
-    EXPECT_EQ(state.droppedLength, 3u);
+    // The counters line: every count in its place.
+    txCounters.captured.store(4000000000ul);
+    txCounters.sent.store(3999999990ul);
+    txCounters.sendFailures.store(10);
+    EXPECT_EQ(stdout_of([&] { log_counters(state); }),
+              "counters: captured 4000000000 sent 3999999990 send_failures 10 received 9 "
+              "played 0 dropped_sender 6 dropped_length 3\n");
 }
 
 // A burst larger than a default receive buffer holds: only whole packets from IN_SRC are
@@ -152,7 +135,6 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
               "Server-socket() sockfd is OK...\nRecv Ip=127.0.0.1:4956\n");
     EXPECT_EQ(local_of(link.sockfd).sin_addr.s_addr, htonl(INADDR_ANY));
     EXPECT_EQ(ntohs(local_of(link.sockfd).sin_port), 4956);
-    EXPECT_EQ(link.addr.sin_addr.s_addr, inet_addr("127.0.0.1"));
     EXPECT_EQ(rx_wait(link, 1), 0); // nothing waiting: the timeout ends the wait
     a = udp_on("127.0.0.2"), b = udp_on("127.0.0.3");
     send_to(a, 4956, ALAW_PACKET_SIZE, 0xAA);
@@ -182,15 +164,10 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
         EXPECT_EQ(rx_wait(link, 60000), 1);
         EXPECT_EQ(rx_receive_one(link, state), rx_step::played) << inSrc;
     }
-    // Multicast by the rule, yet no such group here: the join fails and is not fatal.
-    const std::string log = open_rx("240.0.0.1", "");
-    EXPECT_NE(log.find("Recv Ip=240.0.0.1:49501\n"), std::string::npos);
-    EXPECT_NE(log.find("multicast: can't join 240.0.0.1 on 127.0.0.1"), std::string::npos) << log;
-    EXPECT_EQ(ntohs(local_of(link.sockfd).sin_port), 49501);
 }
 
 // Unicast: port 4956, never bound, the multicast TTL left alone, type of service from TOS as
-// a hexadecimal low byte. Multicast: port 49501, TTL from MULTICAST_TTL.
+// a hexadecimal low byte.
 TEST_F(Net, TransmitSocketTakesItsOptionsFromTheEnvironment) {
     EXPECT_EQ(open_tx("192.168.1.20", ""),
               "udpServerIp=192.168.1.20\nServer-socket() sockfd is OK...\n"
@@ -205,15 +182,6 @@ TEST_F(Net, TransmitSocketTakesItsOptionsFromTheEnvironment) {
         open_tx("127.0.0.1", std::string("TOS=") + text + "\n");
         EXPECT_EQ(sockopt(link.sockfd, IPPROTO_IP, IP_TOS), value) << text;
     }
-    // qemu-user 7.2 refuses IP_MULTICAST_IF; there the multicast socket cannot be shown.
-    in_addr iface{inet_addr("127.0.0.1")};
-    b = socket(AF_INET, SOCK_DGRAM, 0);
-    if (setsockopt(b, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0)
-        GTEST_SKIP() << "this platform refuses IP_MULTICAST_IF";
-    const std::string log = open_tx("239.1.2.3", "MULTICAST_TTL=300\n");
-    EXPECT_NE(log.find("multicast=239.1.2.3:49501,EF010203,EF010203\n"), std::string::npos) << log;
-    EXPECT_EQ(ntohs(link.addr.sin_port), 49501);
-    EXPECT_EQ(sockopt(link.sockfd, IPPROTO_IP, IP_MULTICAST_TTL), 44);
 }
 
 // A frame that cannot be read is neither counted nor sent. Every frame read is counted as
@@ -239,7 +207,7 @@ TEST_F(Net, TransmitterSendsEachCapturedFrameAndCountsIt) {
         unsigned long frames = 0;
         for (int i = 0; i < 3000 && frames < 3; ++i, usleep(1000))
             frames += static_cast<unsigned long>(tx_send_waiting(l, buffer, &seq)); // -1: huge
-        EXPECT_EQ(frames, 3u);
+        EXPECT_TRUE(frames >= 3 && frames < 100) << frames;
         return frames;
     };
     const unsigned long captured = txCounters.captured.load(), sent = txCounters.sent.load(),
