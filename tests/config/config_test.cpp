@@ -40,9 +40,7 @@ TEST(Para, KeysAtLineStartValuesWithoutControlBytesLongLinesInTwo) {
         EXPECT_EQ(found == 1 ? value : "<none>", r.value) << r.content.substr(0, 40);
     }
     // The destination bounds the value: 8 bytes of room between two guards.
-    char guard[24];
-    std::memset(guard, '#', sizeof guard);
-    std::memset(guard + 8, 0, 8);
+    char guard[] = "########\0\0\0\0\0\0\0\0########";
     board.write("/var/obraBi_para", "OUT_DEST=192.168.100.200\n");
     EXPECT_EQ(para_get("/var/obraBi_para", "OUT_DEST", guard + 8, 8), 1);
     EXPECT_EQ(std::string(guard, 24), std::string(8, '#') + "192.168" + '\0' + std::string(8, '#'));
@@ -148,13 +146,12 @@ TEST_F(Env, ValueLongerThanTheDestinationIsRefusedNotCut) {
     board.write("/usr/local/bin/env.d", STORE_TOOL, 0755);
     for (int mode : {1, 0}) {
         env_init(mode);
-        char guard[32];
-        std::memset(guard, '#', sizeof guard);
+        char guard[] = "################################";
         testing::internal::CaptureStdout();
         EXPECT_EQ(env_get("LONG", guard + 8, 10), 0); // ten characters need eleven bytes
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "env LONG: value of 10 characters does not fit 9, ignored\n");
-        EXPECT_EQ(std::string(guard, 32), std::string(32, '#'));
+        EXPECT_EQ(std::string(guard), std::string(32, '#'));
         EXPECT_EQ(env_get("LONG", guard + 8, 11), 1);
         EXPECT_STREQ(guard + 8, "0123456789") << mode;
     }

@@ -182,6 +182,14 @@ TEST_F(Net, TransmitSocketTakesItsOptionsFromTheEnvironment) {
         open_tx("127.0.0.1", std::string("TOS=") + text + "\n");
         EXPECT_EQ(sockopt(link.sockfd, IPPROTO_IP, IP_TOS), value) << text;
     }
+    // Multicast: port 49501, TTL from MULTICAST_TTL (qemu-user 7.2 refuses IP_MULTICAST_IF).
+    in_addr iface{inet_addr("127.0.0.1")};
+    b = socket(AF_INET, SOCK_DGRAM, 0);
+    if (setsockopt(b, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0)
+        GTEST_SKIP() << "this platform refuses IP_MULTICAST_IF";
+    const std::string log = open_tx("239.1.2.3", "MULTICAST_TTL=300\n");
+    EXPECT_NE(log.find("multicast=239.1.2.3:49501,EF010203,EF010203\n"), std::string::npos) << log;
+    EXPECT_EQ(sockopt(link.sockfd, IPPROTO_IP, IP_MULTICAST_TTL), 44); // the low byte
 }
 
 // A frame that cannot be read is neither counted nor sent. Every frame read is counted as
