@@ -1,7 +1,7 @@
 // The environment writers with any key and value: a command line that the writer takes hands
 // the right tool the key and the value each as one unaltered argument; one it refuses is
 // logged and runs nothing. Which lengths are taken is the writers' business, not checked here.
-#include "fuzz_board.h"
+#include "fuzz.h"
 
 #include "util/env_write.h"
 
@@ -10,91 +10,58 @@
 namespace {
 
 // Each writer tool keeps its arguments, one zero byte after each, in its own file.
-constexpr const char* MAIN_ARGS = "/sim/env.s.args";
-constexpr const char* SECOND_ARGS = "/sim/env.fs.args";
+constexpr const char* ARGS[] = {"/sim/env.s.args", "/sim/env.fs.args"};
 
-void write_tool(const char* tool, const char* argsFile) {
-    fuzz_write(tool,
-               std::string("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"${0%/usr/local/bin/*}") +
-                   argsFile + "\"\n",
-               0755);
+void setup() {
+    for (int i = 0; i < 2; ++i)
+        fuzz_write(i == 0 ? ENV_SET_TOOL : ENVFD_SET_TOOL,
+                   std::string("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"${0%/usr/local/bin/*}") +
+                       ARGS[i] + "\"\n",
+                   0755);
 }
 
-std::string number(const char* format, uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+using writer = int (*)(const char*, uint32_t, const char*);
+// bare, hex, int and text on the main store, then hex, int and text on the second one.
+constexpr writer writers[] = {
+    [](const char* k, uint32_t, const char*) { return env_set_bare(k); },
+    [](const char* k, uint32_t v, const char*) { return env_set_hex(k, v); },
+    [](const char* k, uint32_t v, const char*) { return env_set_int(k, static_cast<int32_t>(v)); },
+    [](const char* k, uint32_t, const char* t) { return env_set_str(k, t); },
+    [](const char* k, uint32_t v, const char*) { return envfd_set_hex(k, v); },
+    [](const char* k, uint32_t v, const char*) {
+        return envfd_set_int(k, static_cast<int32_t>(v));
+    },
+    [](const char* k, uint32_t, const char* t) { return envfd_set_str(k, t); }};
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        fuzz_board_init();
-        write_tool(ENV_SET_TOOL, MAIN_ARGS);
-        write_tool(ENVFD_SET_TOOL, SECOND_ARGS);
-        ready = true;
-    }
-    fuzz_input in{data, size};
+FUZZ_TARGET("", setup) {
     const uint8_t which = in.byte() % 7;
     const uint32_t value = in.word();
     const std::string key = in.text(400);
     const std::string text = in.text(4000);
-    fuzz_remove(MAIN_ARGS);
-    fuzz_remove(SECOND_ARGS);
+    fuzz_remove(ARGS[0]);
+    fuzz_remove(ARGS[1]);
+    const int result = writers[which](key.c_str(), value, text.c_str());
 
-    const char* k = key.c_str();
-    const auto signedValue = static_cast<int32_t>(value);
-    int result = 0;
+    char number[16];
+    if (which % 3 == 2)
+        std::snprintf(number, sizeof number, "%" PRId32, static_cast<int32_t>(value));
+    else
+        std::snprintf(number, sizeof number, "%" PRIx32, value);
     std::string args = key + '\0';
-    bool second = false;
-    switch (which) {
-    case 0:
-        result = env_set_bare(k);
-        break;
-    case 1:
-        result = env_set_hex(k, value);
-        args += number("%" PRIx32, value) + '\0';
-        break;
-    case 2:
-        result = env_set_int(k, signedValue);
-        args += number("%" PRId32, value) + '\0';
-        break;
-    case 3:
-        result = env_set_str(k, text.c_str());
-        args += text + '\0';
-        break;
-    case 4:
-        second = true;
-        result = envfd_set_hex(k, value);
-        args += number("%" PRIx32, value) + '\0';
-        break;
-    case 5:
-        second = true;
-        result = envfd_set_int(k, signedValue);
-        args += number("%" PRId32, value) + '\0';
-        break;
-    default:
-        second = true;
-        result = envfd_set_str(k, text.c_str());
-        args += text + '\0';
-        break;
-    }
-
-    std::string gotMain;
-    std::string gotSecond;
-    const bool ranMain = fuzz_read(MAIN_ARGS, gotMain);
-    const bool ranSecond = fuzz_read(SECOND_ARGS, gotSecond);
-    const std::string& got = second ? gotSecond : gotMain;
+    if (which != 0)
+        args += (which % 3 == 0 ? text : std::string(number)) + '\0';
+    const bool second = which >= 4;
+    std::string got[2];
+    const bool ran[] = {fuzz_read(ARGS[0], got[0]), fuzz_read(ARGS[1], got[1])};
     FUZZ_CHECK(result == 0 || result == 1, "result %d", result);
     if (result == 0) {
-        FUZZ_CHECK(!ranMain && !ranSecond, "a refused command line ran");
-        FUZZ_CHECK(fuzz_log_ends_with(", not run\n"), "refusal not logged");
-        return 0;
+        FUZZ_CHECK(!ran[0] && !ran[1] && fuzz_log_ends_with(", not run\n"),
+                   "a refused command line ran or was not logged");
+        return;
     }
-    FUZZ_CHECK(ranMain != second && ranSecond == second, "writer %d ran the wrong tool", which);
-    FUZZ_CHECK(got == args, "writer %d: the tool got %zu bytes of arguments, expected %zu", which,
-               got.size(), args.size());
-    return 0;
+    FUZZ_CHECK(ran[second] && !ran[!second], "writer %d ran the wrong tool", which);
+    FUZZ_CHECK(got[second] == args, "writer %d: the tool got %zu bytes of arguments, expected %zu",
+               which, got[second].size(), args.size());
 }
