@@ -5,12 +5,8 @@
 
 #include "config/env.h"
 
-namespace {
-
-constexpr const char* TOOL_OUTPUT = "/sim/tool.out";
-constexpr const char* TOOL_ARGS = "/sim/tool.args";
-
-void setup() {
+static void setup() {
+    fuzz_board_init("");
     // Both tools print the file the target chose, whatever they are asked, and keep their
     // arguments.
     const char* tool = "#!/bin/sh\nsim=\"${0%/usr/local/bin/*}/sim\"\n"
@@ -18,51 +14,35 @@ void setup() {
     fuzz_write(ENV_MAIN_TOOL, tool, 0755);
     fuzz_write(ENV_SECOND_TOOL, tool, 0755);
     env_init(1);
-    // The first cached lookups take the dumps; afterwards a dump is taken again only when its
-    // file is empty, so that the target can lay out the dump itself.
-    fuzz_write(TOOL_OUTPUT, "k=v\n");
-    char value[ENV_VALUE_SIZE] = {};
-    FUZZ_CHECK(env_get_cached("k", value, sizeof value) == 1 &&
-                   envfd_get_cached("k", value, sizeof value) == 1,
-               "first dumps");
 }
 
-} // namespace
-
-FUZZ_TARGET("", setup) {
+FUZZ_TARGET(setup) {
     static constexpr std::size_t destSizes[] = {256, 1, 16, 64};
     static constexpr int (*readers[])(const char*, char*, std::size_t) = {
         env_get_cached, envfd_get_cached, env_get_direct, envfd_get_direct};
     const uint8_t how = in.byte();
-    fuzz_dest dest(destSizes[(how >> 2) % 4]);
-    const std::string key = in.text(64);
-    const std::string content = in.rest();
-    const bool direct = how % 4 >= 2;
-    const bool main = how % 2 == 0;
-    fuzz_write(TOOL_OUTPUT, content);
-    fuzz_remove(TOOL_ARGS);
-    std::string value;
-    bool found = false;
-    if (direct) { // the first line, after its first '=' if any
+    const bool direct = how % 4 >= 2, main = how % 2 == 0;
+    const std::size_t n = destSizes[(how >> 2) % 4];
+    const std::string key = in.text(64), content = in.rest();
+    fuzz_write("/sim/tool.out", content);
+    fuzz_remove("/sim/tool.args");
+    std::optional<std::string> value;
+    if (direct && !content.empty()) { // the first line, after its first '=' if any
         std::size_t pos = 0;
         value = fuzz_next_line(content, pos, main ? ENV_LINE_SIZE : ENVFD_DIRECT_LINE_SIZE);
-        value.erase(0, value.find('=') == std::string::npos ? 0 : value.find('=') + 1);
-        found = !content.empty();
-    } else {
+        value->erase(0, value->find('=') + 1); // npos + 1: nothing
+    } else if (!direct) { // the target lays the dump out itself; the first is the tool's, the same
         fuzz_write(main ? env_dump_path_main() : env_dump_path_second(), content);
-        found = fuzz_key_value(content, key, ENV_LINE_SIZE, value);
+        value = fuzz_key_value(content, key, ENV_LINE_SIZE);
     }
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r' || value.back() == ' '))
-        value.pop_back();
-    const int result = readers[how % 4](key.c_str(), dest.buf, dest.size);
-    const int want = found && value.size() < dest.size ? 1 : 0;
-    dest.check_guard();
-    FUZZ_CHECK(result == want, "result %d, expected %d for '%s'", result, want, value.c_str());
-    if (want == 0)
-        value.clear();
-    FUZZ_CHECK(std::memcmp(dest.buf, value.c_str(), value.size() + 1) == 0,
-               "value '%s', expected '%s'", dest.buf, value.c_str());
-    std::string args;
-    FUZZ_CHECK(!direct || (fuzz_read(TOOL_ARGS, args) && args == key + '\0'),
-               "tool got '%s' for the key '%s'", args.c_str(), key.c_str());
+    while (value && (value->ends_with('\n') || value->ends_with('\r') || value->ends_with(' ')))
+        value->pop_back();
+    if (value && value->size() >= n)
+        value.reset(); // refused, not cut
+    std::string dest = std::string(n, '\0') + FUZZ_GUARD;
+    const int result = readers[how % 4](key.c_str(), dest.data(), n);
+    FUZZ_CHECK(result == (value ? 1 : 0), "result %d\n", result);
+    FUZZ_CHECK(dest.substr(n) == FUZZ_GUARD && dest.c_str() == value.value_or(""),
+               "value '%s', expected '%s'\n", dest.c_str(), value.value_or("").c_str());
+    FUZZ_CHECK(!direct || fuzz_read("/sim/tool.args") == key + '\0', "key '%s'\n", key.c_str());
 }

@@ -9,88 +9,67 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
-#include <sys/socket.h>
 
-namespace {
+static udp_link rxLink;
+static rx_state state;
 
-constexpr const char* PLAY_LOG = "/sim/play.log"; // one line per frame the device plays
-udp_link rxLink;
-rx_state state;
-
-void setup() {
+static void setup() {
+    fuzz_board_init("playback_log=play.log\n"); // one line per frame the device plays
     build_g711_tables();
     fd_audioDev = open_audio_device();
-    FUZZ_CHECK(fd_audioDev >= 0, "no audio device");
-    // Closing the device stops its clock before the process ends.
-    std::atexit([] { hw_close(fd_audioDev); });
+    std::atexit([] { hw_close(fd_audioDev); }); // stops the device's clock before the end
     // A port of its own, so that runs beside other tests on this machine do not meet.
     rxLink.sockfd = socket(AF_INET, SOCK_DGRAM, 0);
-    rxLink.addr.sin_family = AF_INET;
-    rxLink.addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    rxLink.addr = {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t len = sizeof rxLink.addr;
     auto* addr = reinterpret_cast<sockaddr*>(&rxLink.addr);
-    FUZZ_CHECK(bind(rxLink.sockfd, addr, len) == 0 && getsockname(rxLink.sockfd, addr, &len) == 0,
-               "receive socket");
+    FUZZ_CHECK(fd_audioDev >= 0 && bind(rxLink.sockfd, addr, len) == 0 &&
+               getsockname(rxLink.sockfd, addr, &len) == 0);
 }
 
-in_addr_t loopback(uint8_t a, uint8_t b, uint8_t c) {
+static in_addr_t loopback(uint8_t a, uint8_t b, uint8_t c) {
     return htonl(0x7F000000u | static_cast<uint32_t>(a) << 16 | static_cast<uint32_t>(b) << 8 | c);
 }
 
-} // namespace
-
-FUZZ_TARGET("playback_log=play.log\n", setup) {
+FUZZ_TARGET(setup) {
     const uint8_t s1 = in.byte(), s2 = in.byte(), s3 = in.byte();
     const uint8_t f0 = in.byte(), f1 = in.byte(), f2 = in.byte(), f3 = in.byte();
     // 127.x.y.0 and 127.x.y.255 are left out: not every kernel sends from them.
-    const in_addr_t sender = loopback(s1, s2, static_cast<uint8_t>(1 + s3 % 254));
+    const sockaddr_in from{AF_INET, 0, {loopback(s1, s2, static_cast<uint8_t>(1 + s3 % 254))}, {}};
     const in_addr_t allowed = (f0 & 1) != 0 ? 0 : loopback(f1, f2, f3);
-    std::string datagram = in.rest();
-    datagram.resize(std::min<std::size_t>(datagram.size(), 2000));
+    const std::string datagram = in.rest().substr(0, 2000);
     rxLink.src_filter.sin_addr.s_addr = allowed;
-
     const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = sender;
-    FUZZ_CHECK(bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0, "bind to %s",
-               inet_ntoa(from.sin_addr));
-    const ssize_t sent =
-        sendto(s, datagram.data(), datagram.size(), 0,
-               reinterpret_cast<const sockaddr*>(&rxLink.addr), sizeof rxLink.addr);
-    close(s);
     pollfd p{rxLink.sockfd, POLLIN, 0};
-    FUZZ_CHECK(sent == static_cast<ssize_t>(datagram.size()) && poll(&p, 1, 5000) == 1,
-               "datagram of %zu bytes not sent or not arrived", datagram.size());
+    FUZZ_CHECK(bind(s, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0 &&
+                   sendto(s, datagram.data(), datagram.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&rxLink.addr),
+                          sizeof rxLink.addr) == static_cast<ssize_t>(datagram.size()) &&
+                   close(s) == 0 && poll(&p, 1, 5000) == 1,
+               "datagram of %zu bytes from %s\n", datagram.size(), inet_ntoa(from.sin_addr));
 
     const rx_state before = state;
-    fuzz_write(PLAY_LOG, ""); // the device appends to it
+    fuzz_write("/sim/play.log", ""); // the device appends to it
     const rx_step step = rx_receive_one(rxLink, state);
-    const bool foreign = allowed != 0 && allowed != sender;
-    const rx_step want = foreign                               ? rx_step::dropped_sender
-                         : datagram.size() == ALAW_PACKET_SIZE ? rx_step::played
-                                                               : rx_step::dropped_length;
-    FUZZ_CHECK(step == want, "step %d, expected %d for %zu bytes", static_cast<int>(step),
-               static_cast<int>(want), datagram.size());
-    FUZZ_CHECK(state.sender.sin_addr.s_addr == sender, "sender not reported");
-    const auto counted = [want](unsigned long now, unsigned long was, rx_step kind) {
-        return now - was == (want == kind ? 1u : 0u);
-    };
-    FUZZ_CHECK(counted(state.played, before.played, rx_step::played) &&
-                   counted(state.droppedSender, before.droppedSender, rx_step::dropped_sender) &&
-                   counted(state.droppedLength, before.droppedLength, rx_step::dropped_length),
-               "counters");
-    std::string played;
-    fuzz_read(PLAY_LOG, played);
-    FUZZ_CHECK(std::count(played.begin(), played.end(), '\n') == (want == rx_step::played ? 1 : 0),
-               "%zu bytes of play log", played.size());
-    // What is played is the packet's samples, decoded.
+    const rx_step want = allowed != 0 && allowed != from.sin_addr.s_addr ? rx_step::dropped_sender
+                         : datagram.size() == ALAW_PACKET_SIZE           ? rx_step::played
+                                                                         : rx_step::dropped_length;
+    FUZZ_CHECK(step == want && state.sender.sin_addr.s_addr == from.sin_addr.s_addr, "step %d\n",
+               static_cast<int>(step));
+    // Exactly one counter moved, the one of the step, and a frame played only when it says so.
+    const unsigned long counted[] = {state.played - before.played,
+                                     state.droppedSender - before.droppedSender,
+                                     state.droppedLength - before.droppedLength};
+    FUZZ_CHECK(counted[0] + counted[1] + counted[2] == 1 &&
+               counted[static_cast<int>(want) - 1] == 1);
+    const std::string played = fuzz_read("/sim/play.log").value_or("");
+    FUZZ_CHECK(std::count(played.begin(), played.end(), '\n') == (want == rx_step::played ? 1 : 0));
+    // What is played is the packet's codes, decoded.
     for (std::size_t i = 0; want == rx_step::played && i < FRAME_SAMPLES; ++i) {
+        const uint8_t* pcm = &state.frame[PCM_SAMPLES_OFFSET + 2 * i];
         const auto code = static_cast<uint8_t>(datagram[ALAW_CODES_OFFSET + i]);
-        const auto sample = static_cast<uint16_t>(alaw_to_lin_table[code]);
-        FUZZ_CHECK(state.frame[PCM_SAMPLES_OFFSET + 2 * i] == sample >> 8 &&
-                       state.frame[PCM_SAMPLES_OFFSET + 2 * i + 1] == (sample & 0xFF),
-                   "sample %zu is not the decoded code 0x%02x", i, code);
+        FUZZ_CHECK((pcm[0] << 8 | pcm[1]) == static_cast<uint16_t>(alaw_to_lin_table[code]),
+                   "sample %zu\n", i);
     }
-    FUZZ_CHECK(rx_receive_one(rxLink, state) == rx_step::idle, "something left behind");
+    FUZZ_CHECK(rx_receive_one(rxLink, state) == rx_step::idle, "something left behind\n");
 }
