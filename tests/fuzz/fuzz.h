@@ -1,6 +1,5 @@
-// What every fuzz target shares: a simulated board made once per process, its files laid out
-// and read back, the fuzzer's input taken apart, the readers' line rules, and, in the builds
-// without libFuzzer (FUZZ_REPLAY), a program that runs the input files it is given.
+// What every fuzz target shares: a simulated board and its files, the fuzzer's input taken
+// apart, the readers' line rules, and the replay program of the builds without libFuzzer.
 #pragma once
 
 #include "board/hw.h"
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -32,9 +30,9 @@ inline std::optional<std::string> fuzz_read_file(const std::string& path) {
 inline std::optional<std::string> fuzz_read(const std::string& logical) {
     return fuzz_read_file(fuzz_root + logical);
 }
-inline void fuzz_write(const std::string& logical, const std::string& content, int mode = 0644) {
+// Keeps the mode of a file that exists: the board's tools stay executable.
+inline void fuzz_write(const std::string& logical, const std::string& content) {
     std::ofstream(fuzz_root + logical, std::ios::binary) << content;
-    chmod((fuzz_root + logical).c_str(), static_cast<mode_t>(mode));
 }
 inline void fuzz_remove(const std::string& logical) {
     unlink((fuzz_root + logical).c_str());
@@ -98,9 +96,8 @@ inline std::optional<std::string> fuzz_key_value(const std::string& text, const 
 #define FUZZ_TARGET(...)                                                                           \
     static void fuzz_one(fuzz_input&& in);                                                         \
     extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {                      \
-        static const bool ready = ((__VA_ARGS__)(), true);                                         \
-        fuzz_one({data, size});                                                                    \
-        return ready ? 0 : 1;                                                                      \
+        [[maybe_unused]] static const bool ready = ((__VA_ARGS__)(), true);                        \
+        return fuzz_one({data, size}), 0;                                                          \
     }                                                                                              \
     static void fuzz_one(fuzz_input&& in)
 

@@ -11,8 +11,8 @@ static void setup() {
     // arguments.
     const char* tool = "#!/bin/sh\nsim=\"${0%/usr/local/bin/*}/sim\"\n"
                        "printf '%s\\0' \"$@\" > \"$sim/tool.args\"\nexec cat \"$sim/tool.out\"\n";
-    fuzz_write(ENV_MAIN_TOOL, tool, 0755);
-    fuzz_write(ENV_SECOND_TOOL, tool, 0755);
+    fuzz_write(ENV_MAIN_TOOL, tool);
+    fuzz_write(ENV_SECOND_TOOL, tool);
     env_init(1);
 }
 

@@ -5,15 +5,15 @@
 
 #include "util/env_write.h"
 
-// Each writer tool keeps its arguments, one zero byte after each, in its own file.
-static const std::string ARGS[] = {"/sim/env.s.args", "/sim/env.fs.args"};
+static const char* ARGS[] = {"/sim/env.s.args", "/sim/env.fs.args"};
 
 static void setup() {
     fuzz_board_init("");
-    for (int i = 0; i < 2; ++i)
-        fuzz_write(i == 0 ? ENV_SET_TOOL : ENVFD_SET_TOOL,
-                   "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"${0%/usr/local/bin/*}" + ARGS[i] + "\"\n",
-                   0755);
+    // Each writer tool keeps its arguments, a zero byte after each, in /sim/TOOL.args.
+    const char* tool =
+        "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"${0%/usr/local/bin/*}/sim/${0##*/}.args\"\n";
+    fuzz_write(ENV_SET_TOOL, tool);
+    fuzz_write(ENVFD_SET_TOOL, tool);
 }
 
 using writer = int (*)(const char*, uint32_t, const char*);

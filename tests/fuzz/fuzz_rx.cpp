@@ -27,16 +27,13 @@ static void setup() {
                getsockname(rxLink.sockfd, addr, &len) == 0);
 }
 
-static in_addr_t loopback(uint8_t a, uint8_t b, uint8_t c) {
-    return htonl(0x7F000000u | static_cast<uint32_t>(a) << 16 | static_cast<uint32_t>(b) << 8 | c);
-}
-
 FUZZ_TARGET(setup) {
     const uint8_t s1 = in.byte(), s2 = in.byte(), s3 = in.byte();
     const uint8_t f0 = in.byte(), f1 = in.byte(), f2 = in.byte(), f3 = in.byte();
     // 127.x.y.0 and 127.x.y.255 are left out: not every kernel sends from them.
-    const sockaddr_in from{AF_INET, 0, {loopback(s1, s2, static_cast<uint8_t>(1 + s3 % 254))}, {}};
-    const in_addr_t allowed = (f0 & 1) != 0 ? 0 : loopback(f1, f2, f3);
+    const sockaddr_in from{
+        AF_INET, 0, {htonl(0x7F000000u | s1 << 16 | s2 << 8 | (1 + s3 % 254))}, {}};
+    const in_addr_t allowed = (f0 & 1) != 0 ? 0 : htonl(0x7F000000u | f1 << 16 | f2 << 8 | f3);
     const std::string datagram = in.rest().substr(0, 2000);
     rxLink.src_filter.sin_addr.s_addr = allowed;
     const int s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -63,7 +60,7 @@ FUZZ_TARGET(setup) {
     FUZZ_CHECK(counted[0] + counted[1] + counted[2] == 1 &&
                counted[static_cast<int>(want) - 1] == 1);
     const std::string played = fuzz_read("/sim/play.log").value_or("");
-    FUZZ_CHECK(std::count(played.begin(), played.end(), '\n') == (want == rx_step::played ? 1 : 0));
+    FUZZ_CHECK(std::ranges::count(played, '\n') == (want == rx_step::played ? 1 : 0));
     // What is played is the packet's codes, decoded.
     for (std::size_t i = 0; want == rx_step::played && i < FRAME_SAMPLES; ++i) {
         const uint8_t* pcm = &state.frame[PCM_SAMPLES_OFFSET + 2 * i];
