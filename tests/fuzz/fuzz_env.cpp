@@ -31,7 +31,7 @@ FUZZ_TARGET(setup) {
         std::size_t pos = 0;
         value = fuzz_next_line(content, pos, main ? ENV_LINE_SIZE : ENVFD_DIRECT_LINE_SIZE);
         value->erase(0, value->find('=') + 1); // npos + 1: nothing
-    } else if (!direct) { // the target lays the dump out itself; the first is the tool's, the same
+    } else if (!direct) { // a dump laid out here (a store's first one the tool's: the same text)
         fuzz_write(main ? env_dump_path_main() : env_dump_path_second(), content);
         value = fuzz_key_value(content, key, ENV_LINE_SIZE);
     }
