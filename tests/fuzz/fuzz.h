@@ -62,11 +62,9 @@ struct fuzz_input {
     std::string rest() { return std::string(data + std::exchange(pos, size), data + size); }
     // Bytes up to the next zero byte (dropped) or at most maxLen of them: a C string.
     std::string text(std::size_t maxLen) {
-        std::string s;
-        while (pos < size && s.size() < maxLen && data[pos] != 0)
-            s.push_back(static_cast<char>(data[pos++]));
-        pos += pos < size && s.size() < maxLen; // the zero byte
-        return s;
+        const uint8_t* end = data + std::min(size, pos + maxLen);
+        const uint8_t* zero = std::find(data + pos, end, 0);
+        return std::string(data + std::exchange(pos, zero - data + (zero != end)), zero);
     }
 };
 

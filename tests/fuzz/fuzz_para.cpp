@@ -17,9 +17,9 @@ FUZZ_TARGET([] { fuzz_board_init(""); }) {
     std::string value = found.value_or("");
     std::erase_if(value, [](char c) { return static_cast<unsigned char>(c) <= 13; });
     value.resize(std::min(value.size(), n - 1));
-    FUZZ_CHECK(result == (found ? 1 : 0), "result %d\n", result);
-    FUZZ_CHECK(dest == value + std::string(n - value.size(), '\0') + FUZZ_GUARD,
-               "value '%s', expected '%s'\n", dest.c_str(), value.c_str());
+    FUZZ_CHECK(result == (found ? 1 : 0) &&
+                   dest == value + std::string(n - value.size(), '\0') + FUZZ_GUARD,
+               "result %d, value '%s', expected '%s'\n", result, dest.c_str(), value.c_str());
     FUZZ_CHECK(
         !missing ||
         fuzz_read("/tmp/fuzz.log").value_or("").ends_with("can't open /var/obraBi_para!!!\n"));
