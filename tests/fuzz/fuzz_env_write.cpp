@@ -1,100 +1,52 @@
 // The environment writers with any key and value: a command line that the writer takes hands
 // the right tool the key and the value each as one unaltered argument; one it refuses is
 // logged and runs nothing. Which lengths are taken is the writers' business, not checked here.
-#include "fuzz_board.h"
+#include "fuzz.h"
 
 #include "util/env_write.h"
 
-#include <cinttypes>
+static const char* ARGS[] = {"/sim/env.s.args", "/sim/env.fs.args"};
 
-namespace {
-
-// Each writer tool keeps its arguments, one zero byte after each, in its own file.
-constexpr const char* MAIN_ARGS = "/sim/env.s.args";
-constexpr const char* SECOND_ARGS = "/sim/env.fs.args";
-
-void write_tool(const char* tool, const char* argsFile) {
-    fuzz_write(tool,
-               std::string("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"${0%/usr/local/bin/*}") +
-                   argsFile + "\"\n",
-               0755);
+static void setup() {
+    fuzz_board_init("");
+    // Each writer tool keeps its arguments, a zero byte after each, in /sim/TOOL.args.
+    const char* tool =
+        "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"${0%/usr/local/bin/*}/sim/${0##*/}.args\"\n";
+    fuzz_write(ENV_SET_TOOL, tool);
+    fuzz_write(ENVFD_SET_TOOL, tool);
 }
 
-std::string number(const char* format, uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+using writer = int (*)(const char*, uint32_t, const char*);
+// bare, hex, int and text on the main store, then hex, int and text on the second one.
+static constexpr writer writers[] = {
+    [](const char* k, uint32_t, const char*) { return env_set_bare(k); },
+    [](const char* k, uint32_t v, const char*) { return env_set_hex(k, v); },
+    [](const char* k, uint32_t v, const char*) { return env_set_int(k, static_cast<int32_t>(v)); },
+    [](const char* k, uint32_t, const char* t) { return env_set_str(k, t); },
+    [](const char* k, uint32_t v, const char*) { return envfd_set_hex(k, v); },
+    [](const char* k, uint32_t v, const char*) {
+        return envfd_set_int(k, static_cast<int32_t>(v));
+    },
+    [](const char* k, uint32_t, const char* t) { return envfd_set_str(k, t); }};
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        fuzz_board_init();
-        write_tool(ENV_SET_TOOL, MAIN_ARGS);
-        write_tool(ENVFD_SET_TOOL, SECOND_ARGS);
-        ready = true;
-    }
-    fuzz_input in{data, size};
+FUZZ_TARGET(setup) {
     const uint8_t which = in.byte() % 7;
-    const uint32_t value = in.word();
-    const std::string key = in.text(400);
-    const std::string text = in.text(4000);
-    fuzz_remove(MAIN_ARGS);
-    fuzz_remove(SECOND_ARGS);
-
-    const char* k = key.c_str();
-    const auto signedValue = static_cast<int32_t>(value);
-    int result = 0;
-    std::string args = key + '\0';
-    bool second = false;
-    switch (which) {
-    case 0:
-        result = env_set_bare(k);
-        break;
-    case 1:
-        result = env_set_hex(k, value);
-        args += number("%" PRIx32, value) + '\0';
-        break;
-    case 2:
-        result = env_set_int(k, signedValue);
-        args += number("%" PRId32, value) + '\0';
-        break;
-    case 3:
-        result = env_set_str(k, text.c_str());
-        args += text + '\0';
-        break;
-    case 4:
-        second = true;
-        result = envfd_set_hex(k, value);
-        args += number("%" PRIx32, value) + '\0';
-        break;
-    case 5:
-        second = true;
-        result = envfd_set_int(k, signedValue);
-        args += number("%" PRId32, value) + '\0';
-        break;
-    default:
-        second = true;
-        result = envfd_set_str(k, text.c_str());
-        args += text + '\0';
-        break;
-    }
-
-    std::string gotMain;
-    std::string gotSecond;
-    const bool ranMain = fuzz_read(MAIN_ARGS, gotMain);
-    const bool ranSecond = fuzz_read(SECOND_ARGS, gotSecond);
-    const std::string& got = second ? gotSecond : gotMain;
-    FUZZ_CHECK(result == 0 || result == 1, "result %d", result);
-    if (result == 0) {
-        FUZZ_CHECK(!ranMain && !ranSecond, "a refused command line ran");
-        FUZZ_CHECK(fuzz_log_ends_with(", not run\n"), "refusal not logged");
-        return 0;
-    }
-    FUZZ_CHECK(ranMain != second && ranSecond == second, "writer %d ran the wrong tool", which);
-    FUZZ_CHECK(got == args, "writer %d: the tool got %zu bytes of arguments, expected %zu", which,
-               got.size(), args.size());
-    return 0;
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value = value << 8 | in.byte();
+    const std::string key = in.text(400), text = in.text(4000);
+    fuzz_remove(ARGS[0]);
+    fuzz_remove(ARGS[1]);
+    const int result = writers[which](key.c_str(), value, text.c_str());
+    char number[16];
+    std::snprintf(number, sizeof number, which % 3 == 2 ? "%d" : "%x", value);
+    const std::string args =
+        key + '\0' + (which == 0 ? "" : (which % 3 == 0 ? text : number) + '\0');
+    const bool second = which >= 4;
+    const std::optional<std::string> got[] = {fuzz_read(ARGS[0]), fuzz_read(ARGS[1])};
+    FUZZ_CHECK(result == 0 || result == 1, "result %d\n", result);
+    FUZZ_CHECK(result == 1 || (!got[0] && !got[1] &&
+                               fuzz_read("/tmp/fuzz.log").value_or("").ends_with(", not run\n")));
+    FUZZ_CHECK(result == 0 || (got[second] == args && !got[!second]), "writer %d: %zu bytes\n",
+               which, got[second].value_or("").size());
 }
