@@ -1,7 +1,9 @@
 // G.711 tables against the recommendation's values, and the in-place frame conversion.
 #include "codec/frame.h"
 #include "codec/g711.h"
+#include "codec/g711_law.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <random>
 
@@ -103,4 +105,26 @@ TEST(G711, FrameConversionInPlaceKeepsLayoutAndByteOrder) {
             ASSERT_EQ(k < 4 || k >= 1540 ? buf[k] : sample_at(buf, k / 2 - 2), want) << k;
         }
     }
+}
+
+// Law to law: decode in one law, bring the value to the other law's level (load capacities
+// +3.14 dBm0 at 4096 A-law units, +3.17 dBm0 at 8159 mu-law units) and encode it there. Exact
+// for every positive code word; the sign passes through unchanged.
+TEST(G711, LawToLawConversionIsDecodeThenEncodeAtEqualLevel) {
+    const double scale = 8159.0 / 4096.0 * std::pow(10.0, -0.03 / 20.0) * 4 / 8;
+    for (int k = 0; k < 128; ++k) {
+        auto alaw = static_cast<uint8_t>(k ^ 0xD5);
+        double asUlaw = g711_alaw_decode(alaw) * scale;
+        ASSERT_EQ(g711_alaw_to_ulaw(alaw), g711_ulaw_encode(static_cast<int>(asUlaw))) << k;
+        auto ulaw = static_cast<uint8_t>(k ^ 0xFF);
+        double asAlaw = g711_ulaw_decode(ulaw) / scale;
+        ASSERT_EQ(g711_ulaw_to_alaw(ulaw), g711_alaw_encode(static_cast<int>(asAlaw))) << k;
+    }
+    for (int b = 0; b < 128; ++b) {
+        auto code = static_cast<uint8_t>(b);
+        ASSERT_EQ(g711_alaw_to_ulaw(code), g711_alaw_to_ulaw(code ^ 0x80) ^ 0x80) << b;
+        ASSERT_EQ(g711_ulaw_to_alaw(code), g711_ulaw_to_alaw(code ^ 0x80) ^ 0x80) << b;
+    }
+    EXPECT_EQ(g711_alaw_to_ulaw(0x2A), 0x00); // negative full scale
+    EXPECT_EQ(g711_ulaw_to_alaw(0x7F), 0x55); // negative zero to the smallest A-law step
 }
