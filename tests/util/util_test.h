@@ -1,0 +1,145 @@
+// Helpers of the utility tests: a complete simulated board laid out by scripts/new-board (so its
+// environment tools and board files are the ones a user gets), its request trace, and captures.
+#pragma once
+
+#include "board/fpga.h"
+#include "board/spi.h"
+#include "log/log.h"
+#include "sim/devices.h"
+#include "sim/sim.h"
+#include "support/board_dir.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ut {
+
+using lines = std::vector<std::string>;
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+// What body printed on standard output (on standard error with err).
+inline std::string out_of(const std::function<void()>& body, bool err = false) {
+    err ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
+    body();
+    return err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
+}
+
+class board {
+  public:
+    // conf, when given, is the hardware setting of a traced board with its FPGA mapped.
+    explicit board(const char* conf = nullptr) {
+        char tmpl[] = "/tmp/obrabi-test-XXXXXX";
+        root_ = mkdtemp(tmpl) ? tmpl : "/tmp/obrabi-test-none";
+        std::string here = __FILE__, cmd = "'";
+        cmd += here.substr(0, here.rfind("/tests/util/")) + "/scripts/new-board' '";
+        cmd += root_ + "' > /dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        EXPECT_EQ(sim_attach(root_.c_str()), 1);
+        log_to_screen();
+        if (conf != nullptr) {
+            configure(std::string("trace=trace.log\n") + conf);
+            out_of(map_fpga_banks);
+        }
+    }
+    ~board() {
+        sim_detach();
+        if (root_.rfind("/tmp/obrabi-test-", 0) == 0) {
+            EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
+        }
+    }
+    board(const board&) = delete;
+    board& operator=(const board&) = delete;
+
+    std::string path(const std::string& logical) const { return root_ + logical; }
+    void write(const std::string& logical, const std::string& content, int mode = 0644) const {
+        std::string p = path(logical);
+        for (size_t i = root_.size() + 1; i < p.size(); ++i)
+            if (p[i] == '/')
+                mkdir(p.substr(0, i).c_str(), 0755);
+        FILE* f = std::fopen(p.c_str(), "wb");
+        ASSERT_NE(f, nullptr) << p;
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+        chmod(p.c_str(), static_cast<mode_t>(mode));
+    }
+    std::string read(const std::string& logical) const { return read_file(path(logical)); }
+    bool exists(const std::string& logical) const {
+        return access(path(logical).c_str(), F_OK) == 0;
+    }
+    void remove(const std::string& logical) const { unlink(path(logical).c_str()); }
+    void configure(const std::string& conf) const {
+        write("/sim/board.conf", conf);
+        EXPECT_EQ(sim_attach(root_.c_str()), 1);
+    }
+    // Trace lines that start with prefix.
+    lines traced(const std::string& prefix) const {
+        lines out;
+        std::istringstream in(read("/sim/trace.log"));
+        for (std::string l; std::getline(in, l);)
+            if (l.rfind(prefix, 0) == 0)
+                out.push_back(l);
+        return out;
+    }
+    // The transmit bytes (hex) of every SPI transfer on a port, in order.
+    lines spi_tx(int port) const {
+        lines out;
+        for (const std::string& l : traced("/dev/spidev." + std::to_string(port) + " "))
+            if (l.find(" tx=") != std::string::npos)
+                out.push_back(l.substr(l.find(" tx=") + 4));
+        return out;
+    }
+    // Puts a recording tool in place of the tool at the logical path: every run appends
+    // "argc=N" and then its arguments, one a line, to the file it returns.
+    std::string recorder(const std::string& tool) const {
+        std::string log = "/tmp/" + tool.substr(tool.rfind('/') + 1) + ".argv";
+        write(tool,
+              "#!/bin/sh\n{ printf 'argc=%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' "
+              "\"$a\"; done; } >> '" +
+                  path(log) + "'\n",
+              0755);
+        return log;
+    }
+
+  private:
+    std::string root_;
+};
+
+// A request number and an SPI message as the trace writes them.
+inline std::string request_text(spi_request request) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(request));
+    return text;
+}
+inline std::string spi_line(int port, const std::string& details) {
+    return "/dev/spidev." + std::to_string(port) + " " + request_text(spi_request::message_1) +
+           " " + details;
+}
+
+// Counts SPI requests, and those issued while spiLock was free, through the board's hook.
+struct spi_lock_probe {
+    static inline std::atomic<int> seen{0}, unlocked{0};
+    static void check(const char*) {
+        ++seen;
+        if (pthread_mutex_trylock(&spiLock) == 0) {
+            ++unlocked;
+            pthread_mutex_unlock(&spiLock);
+        }
+    }
+    spi_lock_probe() {
+        seen = unlocked = 0;
+        sim_set_spi_request_hook(&check);
+    }
+};
+
+} // namespace ut
