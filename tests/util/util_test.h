@@ -13,17 +13,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace ut {
-
-using lines = std::vector<std::string>;
 
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -82,21 +78,19 @@ class board {
         write("/sim/board.conf", conf);
         EXPECT_EQ(sim_attach(root_.c_str()), 1);
     }
-    // Trace lines that start with prefix.
-    lines traced(const std::string& prefix) const {
-        lines out;
-        std::istringstream in(read("/sim/trace.log"));
-        for (std::string l; std::getline(in, l);)
-            if (l.rfind(prefix, 0) == 0)
-                out.push_back(l);
+    // Trace lines that start with prefix, each with its line feed.
+    std::string traced(const std::string& prefix) const {
+        std::string out, all = read("/sim/trace.log");
+        for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
+            if (all.compare(at, prefix.size(), prefix) == 0)
+                out += all.substr(at, end + 1 - at);
         return out;
     }
-    // The transmit bytes (hex) of every SPI transfer on a port, in order.
-    lines spi_tx(int port) const {
-        lines out;
-        for (const std::string& l : traced("/dev/spidev." + std::to_string(port) + " "))
-            if (l.find(" tx=") != std::string::npos)
-                out.push_back(l.substr(l.find(" tx=") + 4));
+    // The transmit bytes (hex) of every SPI transfer on a port, each followed by a blank.
+    std::string spi_tx(int port) const {
+        std::string out, all = traced("/dev/spidev." + std::to_string(port) + " ");
+        for (std::size_t at = 0; (at = all.find(" tx=", at)) != std::string::npos; at += 4)
+            out += all.substr(at + 4, all.find('\n', at) - at - 4) + " ";
         return out;
     }
     // Puts a recording tool in place of the tool at the logical path: every run appends
@@ -115,7 +109,7 @@ class board {
     std::string root_;
 };
 
-// A request number and an SPI message as the trace writes them.
+// A request number, and an SPI message line, as the trace writes them.
 inline std::string request_text(spi_request request) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(request));
@@ -123,7 +117,7 @@ inline std::string request_text(spi_request request) {
 }
 inline std::string spi_line(int port, const std::string& details) {
     return "/dev/spidev." + std::to_string(port) + " " + request_text(spi_request::message_1) +
-           " " + details;
+           " " + details + "\n";
 }
 
 // Counts SPI requests, and those issued while spiLock was free, through the board's hook.
