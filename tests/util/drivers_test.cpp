@@ -53,15 +53,14 @@ TEST(Ak5701Ext, RegisterSequenceByRateHighBitsFlagInputAndBoard) {
 
 TEST(Ak5701Send, TheCallersBytesOnTheFixedPortAtMostTheTwoByteArea) {
     board b("");
-    spi_lock_probe probe;
     const uint8_t bytes[6] = {0xB1, 0x35, 0xEE, 0xEE, 0xEE, 0xEE};
-    EXPECT_EQ(ak5701_send_port1(bytes, 2) + ak5701_send_port2(bytes, 1), 0);
-    EXPECT_EQ(ak5701_send_port2(bytes, sizeof bytes) + ak5701_send_port1(bytes, 300), 0);
+    EXPECT_EQ(sum({ak5701_send_port1(bytes, 2), ak5701_send_port2(bytes, 1)}), 0);
+    EXPECT_EQ(sum({ak5701_send_port2(bytes, sizeof bytes), ak5701_send_port1(bytes, 300)}), 0);
     const std::string at = "speed=0x7a120 bits=0x8 tx=";
     EXPECT_EQ(b.traced("/dev/spidev."),
               spi_line(1, "len=0x2 " + at + "b135") + spi_line(2, "len=0x1 " + at + "b1") +
                   spi_line(2, "len=0x2 " + at + "b135") + spi_line(1, "len=0x2 " + at + "b135"));
-    EXPECT_EQ(probe.seen * 10 + probe.unlocked, 40);
+    EXPECT_EQ(spi_seen * 10 + spi_unlocked, 40);
 }
 
 TEST(CodecCtl, RecordsAsBigEndianWordsResultOfTheCloseAndAMissingDriver) {
@@ -70,7 +69,7 @@ TEST(CodecCtl, RecordsAsBigEndianWordsResultOfTheCloseAndAMissingDriver) {
     EXPECT_EQ(codec_ctl_send(0x01020304u, 0xA0B0C0D0u), 0);
     EXPECT_EQ(codec_ctl_request(0xC0044305ul), 0);
     sim_codec_fail_requests(true); // the request's own failure is not looked at
-    EXPECT_EQ(codec_ctl_send(1, 2) + codec_ctl_request(3), 0);
+    EXPECT_EQ(sum({codec_ctl_send(1, 2), codec_ctl_request(3)}), 0);
     const std::string zeros(24, '0');
     EXPECT_EQ(b.traced("/dev/codec "),
               "/dev/codec 0x19" + head + "01020304a0b0c0d000000002\n/dev/codec 0xc0044305" + head +
@@ -117,19 +116,19 @@ TEST(Max9850, PlainSetUpAndRateSwitchWrites) {
 
 TEST(Gv760x, WordsGoOutMostSignificantByteFirstAndReadsTakeBytesTwoAndThree) {
     board b("");
-    spi_lock_probe probe;
     const uint16_t write = 0x1234, value = 0xABCD, read = 0x9234, low = 0x8001;
     sim_gv760x_set_reg(0x001, 0x00FF);
     uint16_t out = 0x5555, outLow = 0;
     EXPECT_EQ(gv760x_write(write, value), 0);
-    EXPECT_EQ(gv760x_read(read, out) + gv760x_read(low, outLow), 0); // read flag sent as given
+    EXPECT_EQ(sum({gv760x_read(read, out), gv760x_read(low, outLow)}),
+              0); // read flag sent as given
     EXPECT_EQ(out, 0xABCD);
     EXPECT_EQ(outLow, 0x00FF);
     const std::string at = "len=0x4 speed=0x3d0900 bits=0x8 rx=";
     EXPECT_EQ(b.traced("/dev/spidev."), spi_line(0, at + "00000000 tx=1234abcd") +
                                             spi_line(0, at + "0000abcd tx=92340000") +
                                             spi_line(0, at + "000000ff tx=80010000"));
-    EXPECT_EQ(probe.seen * 10 + probe.unlocked, 30);
+    EXPECT_EQ(spi_seen * 10 + spi_unlocked, 30);
 }
 
 TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
@@ -150,21 +149,18 @@ TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
     for (const row& r : rows) {
         SCOPED_TRACE(r.conf);
         board b(r.conf);
-        spi_lock_probe probe;
         sim_spidev_fail_settings(1, r.conf[0] == '\0');
         EXPECT_EQ(out_of([&] { EXPECT_EQ(ics307_program(word, sizeof word), 0); }), r.marker);
         EXPECT_EQ(b.traced("/dev/spidev."),
-                  "/dev/spidev." + std::to_string(r.port) + " " +
-                      request_text(spi_request::wr_mode) + (r.conf[0] ? " mode=0x0\n" : " fail\n") +
+                  spi_line(r.port, r.conf[0] ? "mode=0x0" : "fail", spi_request::wr_mode) +
                       spi_line(r.port, "len=0x11 speed=0x7a120 bits=0x8 tx=0123456789abcdef10"
                                        "32547698badcfef0"));
-        EXPECT_EQ(probe.seen * 10 + probe.unlocked, 10);
+        EXPECT_EQ(spi_seen * 10 + spi_unlocked, 10);
     }
 }
 
 TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlone) {
     board b("");
-    spi_lock_probe probe;
     b.remove("/dev/spi-sw");
     uint8_t data[44] = {0x11, 0x22, 0x33}, one[1] = {0x44}, back[44] = {}, other[1] = {0xEE};
     EXPECT_EQ(out_of([] { EXPECT_EQ(spisw_open(), 0); }, true),
@@ -193,14 +189,14 @@ TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlon
     EXPECT_EQ(spisw_write(1, 0, nullptr, 4) + spisw_read(1, 0, nullptr, 4), 0);
     EXPECT_EQ(b.traced("/dev/spi-sw "), sent);
     data[43] = 0x5A;
-    EXPECT_EQ(spisw_write(1, 0, data, 44) + spisw_read(1, 0, back, 44), 2);
+    EXPECT_EQ(sum({spisw_write(1, 0, data, 44), spisw_read(1, 0, back, 44)}), 2);
     EXPECT_EQ(back[43], 0x5A);
     sim_spisw_fail_requests(true);
-    EXPECT_EQ(spisw_write(1, 0, one, 1) + spisw_read(1, 0, other, 1), 0);
+    EXPECT_EQ(sum({spisw_write(1, 0, one, 1), spisw_read(1, 0, other, 1)}), 0);
     EXPECT_EQ(one[0] * 256 + other[0], 0x2200);
     ASSERT_EQ(pthread_mutex_trylock(&spiLock), 0);
     pthread_mutex_unlock(&spiLock);
-    EXPECT_EQ(probe.unlocked, 0);
+    EXPECT_EQ(spi_unlocked, 0);
     EXPECT_EQ(spisw_close(), 0);
     EXPECT_EQ(fd_spiSwDev, -1);
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -24,6 +25,13 @@ namespace ut {
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
+// The sum of results of calls made in the order written (a braced list is evaluated in order).
+inline int sum(std::initializer_list<int> results) {
+    int n = 0;
+    for (int r : results)
+        n += r;
+    return n;
+}
 // What body printed on standard output (on standard error with err).
 inline std::string out_of(const std::function<void()>& body, bool err = false) {
     err ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
@@ -31,9 +39,12 @@ inline std::string out_of(const std::function<void()>& body, bool err = false) {
     return err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
 }
 
+inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
+
 class board {
   public:
-    // conf, when given, is the hardware setting of a traced board with its FPGA mapped.
+    // conf, when given, is the hardware setting of a traced board with its FPGA mapped, whose
+    // SPI requests are counted in spi_seen, those issued while spiLock was free in spi_unlocked.
     explicit board(const char* conf = nullptr) {
         char tmpl[] = "/tmp/obrabi-test-XXXXXX";
         root_ = mkdtemp(tmpl) ? tmpl : "/tmp/obrabi-test-none";
@@ -46,6 +57,12 @@ class board {
         if (conf != nullptr) {
             configure(std::string("trace=trace.log\n") + conf);
             out_of(map_fpga_banks);
+            spi_seen = spi_unlocked = 0;
+            sim_set_spi_request_hook([](const char*) {
+                ++spi_seen;
+                if (pthread_mutex_trylock(&spiLock) == 0 && ++spi_unlocked)
+                    pthread_mutex_unlock(&spiLock);
+            });
         }
     }
     ~board() {
@@ -59,15 +76,8 @@ class board {
 
     std::string path(const std::string& logical) const { return root_ + logical; }
     void write(const std::string& logical, const std::string& content, int mode = 0644) const {
-        std::string p = path(logical);
-        for (size_t i = root_.size() + 1; i < p.size(); ++i)
-            if (p[i] == '/')
-                mkdir(p.substr(0, i).c_str(), 0755);
-        FILE* f = std::fopen(p.c_str(), "wb");
-        ASSERT_NE(f, nullptr) << p;
-        std::fwrite(content.data(), 1, content.size(), f);
-        std::fclose(f);
-        chmod(p.c_str(), static_cast<mode_t>(mode));
+        std::ofstream(path(logical), std::ios::binary) << content;
+        chmod(path(logical).c_str(), static_cast<mode_t>(mode));
     }
     std::string read(const std::string& logical) const { return read_file(path(logical)); }
     bool exists(const std::string& logical) const {
@@ -109,31 +119,13 @@ class board {
     std::string root_;
 };
 
-// A request number, and an SPI message line, as the trace writes them.
-inline std::string request_text(spi_request request) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(request));
-    return text;
+// An SPI request line as the trace writes it (the request numbers differ between hosts).
+inline std::string spi_line(int port, const std::string& details,
+                            spi_request request = spi_request::message_1) {
+    char text[40];
+    std::snprintf(text, sizeof text, "/dev/spidev.%d 0x%lx ", port,
+                  static_cast<unsigned long>(request));
+    return text + details + "\n";
 }
-inline std::string spi_line(int port, const std::string& details) {
-    return "/dev/spidev." + std::to_string(port) + " " + request_text(spi_request::message_1) +
-           " " + details + "\n";
-}
-
-// Counts SPI requests, and those issued while spiLock was free, through the board's hook.
-struct spi_lock_probe {
-    static inline std::atomic<int> seen{0}, unlocked{0};
-    static void check(const char*) {
-        ++seen;
-        if (pthread_mutex_trylock(&spiLock) == 0) {
-            ++unlocked;
-            pthread_mutex_unlock(&spiLock);
-        }
-    }
-    spi_lock_probe() {
-        seen = unlocked = 0;
-        sim_set_spi_request_hook(&check);
-    }
-};
 
 } // namespace ut
