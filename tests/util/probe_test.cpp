@@ -1,0 +1,172 @@
+// Board file probes, the device identity and unit type, process helpers, hex dumps, waits and
+// host resolution.
+#include "util/file_probe.h"
+#include "util/hex_dump.h"
+#include "util/identity.h"
+#include "util/process.h"
+#include "util/resolve_host.h"
+#include "util/wait.h"
+#include "util_test.h"
+
+#include <csignal>
+#include <cstring>
+#include <sys/time.h>
+#include <sys/wait.h>
+
+namespace {
+
+using namespace ut;
+
+TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouched) {
+    board b;
+    using first_line = int (*)(const char*, char*, std::size_t);
+    const std::string longLine = std::string(200, 'v') + "\n";
+    struct row {
+        first_line call;
+        const char* content; // nullptr: no file
+        std::size_t size;
+        std::string expected; // "#": 0 and the destination untouched
+    } rows[] = {
+        {cat_first_line, "1.0\r\nnext\n", 64, "1.0"}, // control bytes dropped
+        {cat_first_line, "a\tb c\n", 64, "ab c"},
+        {cat_first_line, longLine.c_str(), 8, "vvvvvvv"},
+        {cat_first_line, longLine.c_str(), 256, std::string(127, 'v')}, // at most 127 read
+        {cat_first_line, "", 16, "#"},
+        {cat_first_line, nullptr, 16, "#"},
+        {file_first_line, "1.0\t\r\nnext\n", 64, "1.0\t\r\n"}, // as it is
+        {file_first_line, "0123456789\n", 5, "0123"},
+        {file_first_line, "", 8, "#"},
+        {file_first_line, nullptr, 8, "#"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string(r.content ? r.content : "(none)") + std::to_string(r.size));
+        r.content ? b.write("/etc/version", r.content) : b.remove("/etc/version");
+        char dest[300];
+        std::memset(dest, '#', sizeof dest);
+        int got = -1;
+        out_of([&] { got = r.call("/etc/version", dest, r.size); }, true); // cat's complaints
+        EXPECT_EQ(got, r.expected == "#" ? 0 : 1);
+        EXPECT_EQ(r.expected == "#" ? std::string(1, dest[0]) : std::string(dest), r.expected);
+        EXPECT_EQ(dest[r.size], '#'); // nothing past the destination
+    }
+    // A path is one argument, whatever it holds; one too long for the command line is refused.
+    setenv("OBRABI_PWNED", b.path("/tmp/pwned").c_str(), 1);
+    const std::string odd = "/etc/a'b \"c\" $(touch \"$OBRABI_PWNED\");`touch \"$OBRABI_PWNED\"`";
+    b.write(odd, "odd\n");
+    char line[16] = {};
+    EXPECT_EQ(cat_first_line(odd.c_str(), line, sizeof line), 1);
+    EXPECT_STREQ(line, "odd");
+    EXPECT_TRUE(contains(out_of([&] {
+                             EXPECT_EQ(
+                                 cat_first_line(("/etc/" + std::string(HW_PATH_SIZE, 'p')).c_str(),
+                                                line, sizeof line),
+                                 0);
+                         }),
+                         "too long"));
+    // ls names an existing file; a directory lists its entries instead.
+    b.write("/etc/zz", "");
+    EXPECT_EQ(path_exists("/etc/zz") * 100 + path_exists(odd.c_str()) * 10 + path_exists("/etc"),
+              110);
+    out_of(
+        [&] {
+            EXPECT_EQ(path_exists("/etc/none") + path_exists("/etc/x;touch pwned") +
+                          cat_first_line("/etc/x; touch /tmp/pwned", line, sizeof line),
+                      0);
+        },
+        true);
+    EXPECT_FALSE(b.exists("/tmp/pwned"));
+    unsetenv("OBRABI_PWNED");
+    // file_contains reads pieces of 79 characters: "NEEDLE" at 78 straddles two of them.
+    b.write("/tmp/f",
+            "first\n" + std::string(77, '.') + "NEEDLE" + std::string(20, '.') + "\npin\n");
+    EXPECT_EQ(file_contains("pin", "/tmp/f") * 10 + file_contains("first", "/tmp/f"), 11);
+    EXPECT_EQ(file_contains("DLE...", "/tmp/f") * 10 + file_contains("NEEDLE", "/tmp/f"), 10);
+    EXPECT_EQ(file_contains("absent", "/tmp/f") + file_contains("pin", "/tmp/none"), 0);
+}
+
+std::string identity(const char* text, std::size_t size = 512) {
+    char out[512];
+    std::memset(out, '#', sizeof out);
+    const int n = device_identity(text, out, size);
+    EXPECT_EQ(n, static_cast<int>(std::strlen(out)));
+    EXPECT_EQ(out[size < 512 ? size : 511], '#'); // nothing past the caller's buffer
+    return out;
+}
+
+TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddress) {
+    const std::string tail = ",1.0.0,2026-12-01,00:50:c2:00:00:01,sim";
+    struct row {
+        unsigned boardId, variant, version;
+        const char* text;
+        std::string expected;
+    } rows[] = {
+        {0x3632, 0x2D54, 0x105, "A", "ZuVo62xxT,A,105" + tail},
+        {0x3634, 0x2D52, 0x0102, "x y", "ZuVo64xxR,x y,102" + tail},
+        {0x3633, 0x0000, 0x8000, "", "ZuVo??xxR,,FFFF8000" + tail}, // the version is signed
+        {0x3632, 0x2D55, 0xFFFF, "%s", "ZuVo62xxR,%s,FFFFFFFF" + tail},
+    };
+    for (const row& r : rows) {
+        board b(("board_id=" + std::to_string(r.boardId) + "\nvariant=" +
+                 std::to_string(r.variant) + "\nfpga_version=" + std::to_string(r.version) + "\n")
+                    .c_str());
+        EXPECT_EQ(identity(r.text), r.expected);
+    }
+    board b("board_id=0x3632\nvariant=0x2D54\nfpga_version=0x105\n");
+    const std::string full = "ZuVo62xxT,A,105" + tail;
+    EXPECT_TRUE(
+        contains(out_of([&] { EXPECT_EQ(identity("A", full.size()), ""); }), "does not fit"));
+    EXPECT_EQ(identity("A", full.size() + 1), full);
+    // Fields are first lines without control bytes, within their buffers; an address longer
+    // than its field is refused by the reader and leaves it empty.
+    b.write("/etc/version", "2.\t1\r\nsecond line\n");
+    b.write("/etc/buildDate", std::string(100, 'd') + "\n");
+    b.write("/etc/.appSource", std::string(200, 'a') + "\n");
+    b.write("/sim/env.main", "ethaddr=" + std::string(40, 'e') + "\n");
+    out_of([] {
+        EXPECT_EQ(identity("A"),
+                  "ZuVo62xxT,A,105,2.1," + std::string(31, 'd') + ",," + std::string(127, 'a'));
+    });
+    b.remove("/etc/version");
+    b.remove("/etc/buildDate");
+    b.remove("/etc/.appSource");
+    b.write("/sim/env.main", "INTERCOMM=1\n");
+    out_of([] { EXPECT_EQ(identity("A"), "ZuVo62xxT,A,105,,,,"); }, true);
+}
+
+TEST(UnitType, FirstLineWithoutTrailingBlanksOrTheDefaultWord) {
+    board b;
+    char type[64] = {}, small[8], tiny[4] = {'#', '#', '#', '#'};
+    b.write("/etc/unitType", "INTERCOM  \r\nOTHER\n");
+    EXPECT_EQ(unit_type_get(type, sizeof type), 1);
+    EXPECT_STREQ(type, "INTERCOM");
+    // A word longer than the destination, or none, gives the default word (as much as fits).
+    out_of([&] { EXPECT_EQ(unit_type_get(small, 8) + unit_type_get(tiny, 3), 0); });
+    EXPECT_EQ(std::string(small) + "," + std::string(tiny, 4), std::string("pelmor,pe\0#", 11));
+    b.remove("/etc/unitType");
+    out_of([&] { EXPECT_EQ(unit_type_get(type, sizeof type), 0); }, true);
+    EXPECT_STREQ(type, "pelmor");
+}
+
+TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
+    board b;
+    EXPECT_EQ(sum({run_shell(nullptr), run_shell("true"), run_shell("exit 3") >> 8}), 4);
+    EXPECT_EQ(
+        out_of([] { EXPECT_EQ(run_shell("obrabi-no-such-command"), 127 * 256); }, true).empty(),
+        false);
+    const int killed = run_shell("kill -9 $$");
+    EXPECT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGKILL);
+    // run_popen waits for its command, which may have 127 characters and no more.
+    EXPECT_EQ(run_popen(("sleep 0.2; touch '" + b.path("/tmp/ran") + "'").c_str()), 1);
+    EXPECT_TRUE(b.exists("/tmp/ran"));
+    for (const std::size_t length : {RUN_POPEN_COMMAND_SIZE - 1, RUN_POPEN_COMMAND_SIZE}) {
+        const std::string name = "/tmp/at" + std::to_string(length);
+        std::string cmd = "touch '" + b.path(name) + "'";
+        cmd.resize(length, ' ');
+        const bool fits = length < 128;
+        EXPECT_EQ(contains(out_of([&] { EXPECT_EQ(run_popen(cmd.c_str()), fits); }),
+                           "command of 128 characters longer than 127, not run"),
+                  !fits);
+        EXPECT_EQ(b.exists(name), fits);
+    }
+}
+} // namespace
