@@ -169,4 +169,101 @@ TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
         EXPECT_EQ(b.exists(name), fits);
     }
 }
+
+TEST(Process, PidofPpp0AndTheStopAndRestart) {
+    board b;
+    // A process of a name no other has: a copy of sleep, which "obra" is for the stops, too.
+    const std::string name = "obrsl" + std::to_string(getpid() % 100000);
+    std::vector<pid_t> children;
+    for (const std::string& n : {name, std::string("obra")}) {
+        ASSERT_EQ(std::system(("cp \"$(command -v sleep)\" '" + b.path("/tmp/" + n) + "'").c_str()),
+                  0);
+        EXPECT_EQ(n == name ? pidof_value(name.c_str()) : 0, 0); // none runs yet
+        children.push_back(fork());
+        if (children.back() == 0) {
+            execl(b.path("/tmp/" + n).c_str(), n.c_str(), "30", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    int found = 0;
+    for (int i = 0; i < 600 && found == 0; ++i, usleep(10000))
+        found = pidof_value(name.c_str());
+    EXPECT_EQ(found, children[0]);
+    EXPECT_EQ(sum({pidof_value(("x; touch '" + b.path("/tmp/pwned") + "'").c_str()),
+                   pidof_value(("$(touch '" + b.path("/tmp/pwned") + "')").c_str())}),
+              0);
+    EXPECT_FALSE(b.exists("/tmp/pwned"));
+    EXPECT_TRUE(contains(out_of([] { EXPECT_EQ(pidof_value(std::string(200, 'n').c_str()), 0); }),
+                         "too long"));
+    // The stops and the restart are recorded, not carried out: "obra" still runs.
+    EXPECT_EQ(stop_and_reboot(), 0);
+    EXPECT_EQ(b.traced(""), "killall name=zuvo\nkillall name=obra\nreboot how=0x1234567\n");
+    EXPECT_EQ(waitpid(children[1], nullptr, WNOHANG), 0);
+    for (pid_t child : children) {
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+    }
+    EXPECT_EQ(pidof_value(name.c_str()), 0);
+    // ppp0_link_up follows ifconfig's listing (a stand-in here) and leaves no scratch file.
+    b.write("/bin/ifconfig",
+            "#!/bin/sh\n[ \"$1\" = ppp0 ] && [ -f '" + b.path("/sim/ppp0") +
+                "' ] && echo 'ppp0      Link encap:Point-to-Point Protocol' || exit 1\n",
+            0755);
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (b.path("/bin") + ":" + path).c_str(), 1);
+    EXPECT_EQ(ppp0_link_up(), 0);
+    b.write("/sim/ppp0", "");
+    EXPECT_EQ(ppp0_link_up(), 1);
+    EXPECT_FALSE(b.exists(PPP0_SCRATCH_FILE));
+    setenv("PATH", path.c_str(), 1);
+}
+
+TEST(HexDump, MarkedBreaksBeforeEachSixteenthPlainAfter) {
+    uint8_t bytes[33] = {0x00, 0x01, 0x0A, 0xAB, 0xFF};
+    for (int i = 5; i < 33; ++i)
+        bytes[i] = static_cast<uint8_t>(i);
+    const std::string line = "00 01 0A AB FF 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n";
+    struct row {
+        void (*dump)(const uint8_t*, int);
+        int count;
+        std::string expected;
+    } rows[] = {
+        {hex_dump_marked, 3, ">>\n\n00 01 0A \n"},
+        {hex_dump_marked, 16, ">>\n\n" + line},
+        {hex_dump_marked, 17, ">>\n\n" + line + "10 \n"},
+        {hex_dump_marked, 0, ">>\n\n"},
+        {hex_dump_marked, -4, ">>\n\n"},
+        {hex_dump, 3, "\n00 01 0A \n"},
+        {hex_dump, 16, "\n" + line + "\n"},
+        {hex_dump, 33, "\n" + line + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \n20 \n"},
+        {hex_dump, 0, "\n\n"},
+        {hex_dump, -1, "\n\n"},
+    };
+    log_to_screen();
+    for (const row& r : rows)
+        EXPECT_EQ(out_of([&] { r.dump(bytes, r.count); }), r.expected) << r.count;
+}
+
+TEST(WaitAndResolve, WholeSecondsPassAndNumericHostsOfBothFamilies) {
+    timeval start{}, end{};
+    gettimeofday(&start, nullptr);
+    EXPECT_EQ(wait_seconds(2), 0);
+    gettimeofday(&end, nullptr);
+    EXPECT_GE((end.tv_sec - start.tv_sec) * 1000000 + end.tv_usec - start.tv_usec, 2000000);
+    EXPECT_EQ(sum({wait_seconds(0), wait_seconds(-3), static_cast<int>(sleep_seconds(0))}), 0);
+    char text[64];
+    for (const char* host : {"127.0.0.1", "::1"}) {
+        const std::string log =
+            out_of([&] { EXPECT_EQ(resolve_host(host, text, sizeof text), 0); });
+        EXPECT_STREQ(text, host);
+        EXPECT_TRUE(contains(log, std::string(host[0] == ':' ? "IPv6" : "IPv4") +
+                                      " address: " + host + " ("))
+            << log;
+    }
+    std::memset(text, '#', sizeof text);
+    EXPECT_TRUE(
+        contains(out_of([&] { EXPECT_EQ(resolve_host("", text, 8), -1); }, true), "getaddrinfo: "));
+    out_of([&] { EXPECT_EQ(resolve_host("10.200.200.200", text, 8), -1); });
+    EXPECT_EQ(std::string(text, 8), std::string(8, '#'));
+}
 } // namespace
