@@ -1,5 +1,5 @@
-// Helpers of the utility tests: a complete simulated board laid out by scripts/new-board (so its
-// environment tools and board files are the ones a user gets), its request trace, and captures.
+// Helpers of the utility tests: a simulated board laid out by scripts/new-board (its environment
+// tools and board files are the ones a user gets), its request trace, and captured output.
 #pragma once
 
 #include "board/fpga.h"
@@ -11,9 +11,9 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,12 +25,9 @@ namespace ut {
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
-// The sum of results of calls made in the order written (a braced list is evaluated in order).
+// The sum of the results of calls made in the order written (a braced list is evaluated so).
 inline int sum(std::initializer_list<int> results) {
-    int n = 0;
-    for (int r : results)
-        n += r;
-    return n;
+    return std::accumulate(results.begin(), results.end(), 0);
 }
 // What body printed on standard output (on standard error with err).
 inline std::string out_of(const std::function<void()>& body, bool err = false) {
@@ -39,23 +36,23 @@ inline std::string out_of(const std::function<void()>& body, bool err = false) {
     return err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
 }
 
+// SPI requests on a board made with a configuration, and those issued while spiLock was free.
 inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
 
 class board {
   public:
-    // conf, when given, is the hardware setting of a traced board with its FPGA mapped, whose
-    // SPI requests are counted in spi_seen, those issued while spiLock was free in spi_unlocked.
+    // With conf: the board has these hardware settings, its FPGA mapped and its SPI counted.
     explicit board(const char* conf = nullptr) {
         char tmpl[] = "/tmp/obrabi-test-XXXXXX";
         root_ = mkdtemp(tmpl) ? tmpl : "/tmp/obrabi-test-none";
         std::string here = __FILE__, cmd = "'";
         cmd += here.substr(0, here.rfind("/tests/util/")) + "/scripts/new-board' '";
-        cmd += root_ + "' > /dev/null";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        EXPECT_EQ(std::system((cmd + root_ + "' > /dev/null").c_str()), 0);
         EXPECT_EQ(sim_attach(root_.c_str()), 1);
         log_to_screen();
         if (conf != nullptr) {
-            configure(std::string("trace=trace.log\n") + conf);
+            write("/sim/board.conf", std::string("trace=trace.log\n") + conf);
+            EXPECT_EQ(sim_attach(root_.c_str()), 1);
             out_of(map_fpga_banks);
             spi_seen = spi_unlocked = 0;
             sim_set_spi_request_hook([](const char*) {
@@ -67,9 +64,7 @@ class board {
     }
     ~board() {
         sim_detach();
-        if (root_.rfind("/tmp/obrabi-test-", 0) == 0) {
-            EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
-        }
+        EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
     }
     board(const board&) = delete;
     board& operator=(const board&) = delete;
@@ -80,14 +75,8 @@ class board {
         chmod(path(logical).c_str(), static_cast<mode_t>(mode));
     }
     std::string read(const std::string& logical) const { return read_file(path(logical)); }
-    bool exists(const std::string& logical) const {
-        return access(path(logical).c_str(), F_OK) == 0;
-    }
+    bool exists(const std::string& l) const { return access(path(l).c_str(), F_OK) == 0; }
     void remove(const std::string& logical) const { unlink(path(logical).c_str()); }
-    void configure(const std::string& conf) const {
-        write("/sim/board.conf", conf);
-        EXPECT_EQ(sim_attach(root_.c_str()), 1);
-    }
     // Trace lines that start with prefix, each with its line feed.
     std::string traced(const std::string& prefix) const {
         std::string out, all = read("/sim/trace.log");
@@ -96,20 +85,13 @@ class board {
                 out += all.substr(at, end + 1 - at);
         return out;
     }
-    // The transmit bytes (hex) of every SPI transfer on a port, each followed by a blank.
-    std::string spi_tx(int port) const {
-        std::string out, all = traced("/dev/spidev." + std::to_string(port) + " ");
-        for (std::size_t at = 0; (at = all.find(" tx=", at)) != std::string::npos; at += 4)
-            out += all.substr(at + 4, all.find('\n', at) - at - 4) + " ";
-        return out;
-    }
-    // Puts a recording tool in place of the tool at the logical path: every run appends
-    // "argc=N" and then its arguments, one a line, to the file it returns.
+    // Puts a recording tool in place of a tool: every run appends "argc=N" and then its
+    // arguments, one a line, to the file it returns.
     std::string recorder(const std::string& tool) const {
         std::string log = "/tmp/" + tool.substr(tool.rfind('/') + 1) + ".argv";
         write(tool,
-              "#!/bin/sh\n{ printf 'argc=%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' "
-              "\"$a\"; done; } >> '" +
+              "#!/bin/sh\n{ echo \"argc=$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
+              ">> '" +
                   path(log) + "'\n",
               0755);
         return log;
