@@ -4,11 +4,7 @@
 #include "util/flash_lock.h"
 #include "util_test.h"
 
-#include <cstring>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <tuple>
 
 namespace {
 

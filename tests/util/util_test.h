@@ -10,12 +10,17 @@
 #include "support/board_dir.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <numeric>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
