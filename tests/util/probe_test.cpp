@@ -24,11 +24,13 @@ TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouchedAndPathsAsOneArgument
             {cat_first_line, "1.0\r\nnext\n", 64, "1.0"}, // control bytes dropped
             {cat_first_line, "a\tb c\n", 64, "ab c"},
             {cat_first_line, v200.c_str(), 8, "vvvvvvv"},
+            {cat_first_line, "abcdefgh\n", 8, "abcdefg"},               // one more than fits
             {cat_first_line, v200.c_str(), 256, std::string(127, 'v')}, // at most 127 read
             {cat_first_line, "", 16, "#"},
             {cat_first_line, nullptr, 16, "#"},
             {file_first_line, "1.0\t\r\nnext\n", 64, "1.0\t\r\n"}, // as it is
             {file_first_line, "0123456789\n", 5, "0123"},
+            {file_first_line, "0123\n", 5, "0123"},
             {file_first_line, "", 8, "#"},
             {file_first_line, nullptr, 8, "#"},
         };
