@@ -199,7 +199,6 @@ TEST(SpidevDriverDeath, OpenAndTransferFailuresEndTheProcessNamingTheChip) {
     // The port whose node is removed, or whose transfers fail; on this board ICS307 uses 2.
     const std::tuple<int, std::function<void()>, const char*> rows[] = {
         {0, [&] { gv760x_read(cmd, out); }, "gv760x"},
-        {0, [&] { gv760x_write(cmd, cmd); }, "gv760x"},
         {1, [&] { ak5701_send_port1(bytes, 2); }, "ak5701"},
         {2, [&] { ak5701_send_port2(bytes, 2); }, "ak5701"},
         {2, [&] { ics307_program(bytes, 2); }, "ics307"},
