@@ -1,0 +1,226 @@
+// Board file probes, the device identity and unit type, process helpers, hex dumps, waits and
+// host resolution.
+#include "util/file_probe.h"
+#include "util/hex_dump.h"
+#include "util/identity.h"
+#include "util/process.h"
+#include "util/resolve_host.h"
+#include "util/wait.h"
+#include "util_test.h"
+
+#include <sys/time.h>
+
+namespace {
+
+using namespace ut;
+
+TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouchedAndPathsAsOneArgument) {
+    board b;
+    const std::string v200 = std::string(200, 'v') + "\n";
+    // The probe, the file (nullptr: none), the destination size, what it holds ("#": the probe
+    // gives 0 and leaves it untouched).
+    const std::tuple<int (*)(const char*, char*, std::size_t), const char*, int, std::string>
+        rows[] = {
+            {cat_first_line, "1.0\r\nnext\n", 64, "1.0"}, // control bytes dropped
+            {cat_first_line, "a\tb c\n", 64, "ab c"},
+            {cat_first_line, v200.c_str(), 8, "vvvvvvv"},
+            {cat_first_line, "abcdefgh\n", 8, "abcdefg"},               // one more than fits
+            {cat_first_line, v200.c_str(), 256, std::string(127, 'v')}, // at most 127 read
+            {cat_first_line, "", 16, "#"},
+            {cat_first_line, nullptr, 16, "#"},
+            {file_first_line, "1.0\t\r\nnext\n", 64, "1.0\t\r\n"}, // as it is
+            {file_first_line, "0123456789\n", 5, "0123"},
+            {file_first_line, "0123\n", 5, "0123"},
+            {file_first_line, "", 8, "#"},
+            {file_first_line, nullptr, 8, "#"},
+        };
+    for (const auto& [probe, content, size, expected] : rows) {
+        SCOPED_TRACE(std::string(content ? content : "(none)") + std::to_string(size));
+        content ? b.write("/etc/version", content) : b.remove("/etc/version");
+        char dest[300];
+        std::memset(dest, '#', sizeof dest);
+        int got = -1;
+        out_of([&] { got = probe("/etc/version", dest, size); }, true); // cat's complaints
+        EXPECT_EQ(got, expected != "#");
+        EXPECT_EQ(expected == "#" ? std::string(1, dest[0]) : std::string(dest), expected);
+        EXPECT_EQ(dest[size], '#'); // nothing past the destination
+    }
+    setenv("OBRABI_PWNED", b.path("/tmp/pwned").c_str(), 1);
+    const std::string odd = "/etc/a'b \"c\" $(touch \"$OBRABI_PWNED\");`touch \"$OBRABI_PWNED\"`";
+    b.write(odd, "odd\n");
+    char line[16] = {};
+    EXPECT_EQ(cat_first_line(odd.c_str(), line, sizeof line), 1);
+    EXPECT_STREQ(line, "odd");
+    const std::string tooLong = "/etc/" + std::string(HW_PATH_SIZE, 'p');
+    EXPECT_TRUE(contains(out_of([&] { cat_first_line(tooLong.c_str(), line, 16); }), "too long"));
+    // ls names an existing file; a directory lists its entries instead.
+    EXPECT_EQ(path_exists("/etc/unitType") * 10 + path_exists(odd.c_str()), 11);
+    out_of(
+        [&] {
+            EXPECT_EQ(path_exists("/etc") + path_exists("/etc/none") +
+                          path_exists("/etc/x;touch pwned") +
+                          cat_first_line("/etc/x; touch /tmp/pwned", line, sizeof line),
+                      0);
+        },
+        true);
+    EXPECT_FALSE(b.exists("/tmp/pwned"));
+    // file_contains reads pieces of 79 characters: "NEEDLE" at 78 straddles two of them.
+    b.write("/tmp/f",
+            "first\n" + std::string(77, '.') + "NEEDLE" + std::string(20, '.') + "\npin\n");
+    EXPECT_EQ(file_contains("pin", "/tmp/f") * 10 + file_contains("first", "/tmp/f"), 11);
+    EXPECT_EQ(file_contains("DLE...", "/tmp/f") * 10 + file_contains("NEEDLE", "/tmp/f"), 10);
+    EXPECT_EQ(file_contains("absent", "/tmp/f") + file_contains("pin", "/tmp/none"), 0);
+}
+
+std::string identity(const char* text, std::size_t size = 400) {
+    char out[512];
+    std::memset(out, '#', sizeof out);
+    const int length = device_identity(text, out, size);
+    EXPECT_EQ(length, static_cast<int>(std::strlen(out)));
+    EXPECT_EQ(out[size], '#'); // nothing past the caller's buffer
+    return out;
+}
+
+TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddressAndTheUnitType) {
+    const std::string tail = ",1.0.0,2026-12-01,00:50:c2:00:00:01,sim";
+    const std::tuple<const char*, const char*, std::string> rows[] = {
+        {"board_id=0x3632\nvariant=0x2D54\nfpga_version=0x105\n", "A", "ZuVo62xxT,A,105" + tail},
+        {"board_id=0x3634\nvariant=0x2D52\nfpga_version=0x102\n", "x y",
+         "ZuVo64xxR,x y,102" + tail},
+        {"board_id=0x3633\nvariant=0\nfpga_version=0x8000\n", "", "ZuVo??xxR,,FFFF8000" + tail},
+        {"board_id=0x3632\nvariant=0x2D55\nfpga_version=0xFFFF\n", "%s",
+         "ZuVo62xxR,%s,FFFFFFFF" + tail},
+    };
+    for (const auto& [conf, text, expected] : rows) {
+        board b(conf);
+        EXPECT_EQ(identity(text), expected);
+    }
+    board b(std::get<0>(rows[0]));
+    const std::string full = "ZuVo62xxT,A,105" + tail;
+    EXPECT_TRUE(
+        contains(out_of([&] { EXPECT_EQ(identity("A", full.size()), ""); }), "does not fit"));
+    EXPECT_EQ(identity("A", full.size() + 1), full);
+    // Fields are first lines without control bytes within their buffers; an address longer
+    // than its field is refused by the reader and leaves it empty, as a missing file does.
+    b.write("/etc/version", "2.\t1\r\nsecond line\n");
+    b.write("/etc/buildDate", std::string(100, 'd') + "\n");
+    b.write("/etc/.appSource", std::string(200, 'a') + "\n");
+    b.write("/sim/env.main", "ethaddr=" + std::string(40, 'e') + "\n");
+    EXPECT_EQ(identity("A"),
+              "ZuVo62xxT,A,105,2.1," + std::string(31, 'd') + ",," + std::string(127, 'a'));
+    b.remove("/etc/version");
+    b.remove("/etc/.appSource");
+    out_of([] { EXPECT_EQ(identity("A"), "ZuVo62xxT,A,105,," + std::string(31, 'd') + ",,"); },
+           true);
+    // The unit type: the first line without trailing blanks, else the default word.
+    char type[64] = {}, small[8], tiny[4] = {'#', '#', '#', '#'};
+    b.write("/etc/unitType", "INTERCOM  \r\nOTHER\n");
+    EXPECT_EQ(unit_type_get(type, sizeof type), 1);
+    EXPECT_STREQ(type, "INTERCOM");
+    out_of([&] { EXPECT_EQ(unit_type_get(small, 8) + unit_type_get(tiny, 3), 0); }); // too long
+    EXPECT_EQ(std::string(small) + "," + std::string(tiny, 4), std::string("pelmor,pe\0#", 11));
+    b.remove("/etc/unitType");
+    out_of([&] { EXPECT_EQ(unit_type_get(type, sizeof type), 0); }, true);
+    EXPECT_STREQ(type, "pelmor");
+}
+
+TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
+    board b;
+    EXPECT_EQ(sum({run_shell(nullptr), run_shell("true"), run_shell("exit 3") >> 8}), 4);
+    out_of([] { EXPECT_EQ(run_shell("obrabi-no-such-command"), 127 * 256); }, true);
+    const int killed = run_shell("kill -9 $$");
+    EXPECT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGKILL);
+    // run_popen waits for its command, which may have 127 characters and no more.
+    EXPECT_EQ(run_popen(("sleep 0.2; touch '" + b.path("/tmp/ran") + "'").c_str()), 1);
+    EXPECT_TRUE(b.exists("/tmp/ran"));
+    for (const std::size_t length : {RUN_POPEN_COMMAND_SIZE - 1, RUN_POPEN_COMMAND_SIZE}) {
+        const std::string name = "/tmp/at" + std::to_string(length);
+        std::string cmd = "touch '" + b.path(name) + "'";
+        cmd.resize(length, ' ');
+        const bool fits = length < 128;
+        EXPECT_EQ(out_of([&] { EXPECT_EQ(run_popen(cmd.c_str()), fits); }),
+                  fits ? ""
+                       : "command of 128 characters longer than 127, not run: " +
+                             cmd.substr(0, 40) + "\n");
+        EXPECT_EQ(b.exists(name), fits);
+    }
+}
+
+TEST(Process, PidofPpp0AndTheStopAndRestart) {
+    board b;
+    // A process of a name no other has: a copy of sleep.
+    const std::string name = "obrsl" + std::to_string(getpid() % 100000),
+                      exe = b.path("/tmp/" + name);
+    ASSERT_EQ(std::system(("cp \"$(command -v sleep)\" '" + exe + "'").c_str()), 0);
+    EXPECT_EQ(pidof_value(name.c_str()), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(exe.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int found = 0;
+    for (int i = 0; i < 600 && found == 0; ++i, usleep(10000))
+        found = pidof_value(name.c_str());
+    EXPECT_EQ(found, child);
+    EXPECT_EQ(sum({kill(child, SIGTERM), waitpid(child, nullptr, 0)}), child);
+    EXPECT_EQ(pidof_value(name.c_str()), 0);
+    EXPECT_EQ(sum({pidof_value(("x; touch '" + b.path("/tmp/pwned") + "'").c_str()),
+                   pidof_value(("$(touch '" + b.path("/tmp/pwned") + "')").c_str())}),
+              0);
+    EXPECT_FALSE(b.exists("/tmp/pwned"));
+    EXPECT_TRUE(contains(out_of([] { EXPECT_EQ(pidof_value(std::string(200, 'n').c_str()), 0); }),
+                         "too long"));
+    // The stops and the restart go through the board's seam, which records them.
+    EXPECT_EQ(stop_and_reboot(), 0);
+    EXPECT_EQ(b.traced(""), "killall name=zuvo\nkillall name=obra\nreboot how=0x1234567\n");
+    // ppp0_link_up follows ifconfig's listing (a stand-in here) and leaves no scratch file.
+    b.write("/bin/ifconfig",
+            "#!/bin/sh\n[ \"$1\" = ppp0 ] && [ -f '" + b.path("/sim/ppp0") +
+                "' ] && echo 'ppp0      Link encap:Point-to-Point Protocol' || exit 1\n",
+            0755);
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (b.path("/bin") + ":" + path).c_str(), 1);
+    EXPECT_EQ(ppp0_link_up(), 0);
+    b.write("/sim/ppp0", "");
+    EXPECT_EQ(ppp0_link_up() * 10 + b.exists(PPP0_SCRATCH_FILE), 10);
+    setenv("PATH", path.c_str(), 1);
+}
+
+TEST(HexDumpWaitAndResolve, DumpLayoutsWholeSecondsAndNumericHostsOfBothFamilies) {
+    uint8_t bytes[33] = {0x00, 0x01, 0x0A, 0xAB, 0xFF};
+    for (int i = 5; i < 33; ++i)
+        bytes[i] = static_cast<uint8_t>(i);
+    const std::string line = "00 01 0A AB FF 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n";
+    const std::tuple<void (*)(const uint8_t*, int), int, std::string> rows[] = {
+        {hex_dump_marked, 3, ">>\n\n00 01 0A \n"},
+        {hex_dump_marked, 16, ">>\n\n" + line},
+        {hex_dump_marked, 17, ">>\n\n" + line + "10 \n"},
+        {hex_dump_marked, 0, ">>\n\n"},
+        {hex_dump, 16, "\n" + line + "\n"},
+        {hex_dump, 0, "\n\n"},
+        {hex_dump, 33, "\n" + line + "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \n20 \n"},
+    };
+    log_to_screen();
+    for (const auto& [dump, count, expected] : rows)
+        EXPECT_EQ(out_of([&] { dump(bytes, count); }), expected) << count;
+    timeval start{}, end{};
+    gettimeofday(&start, nullptr);
+    EXPECT_EQ(sum({wait_seconds(2), wait_seconds(0), wait_seconds(-3), int(sleep_seconds(0))}), 0);
+    gettimeofday(&end, nullptr);
+    EXPECT_GE((end.tv_sec - start.tv_sec) * 1000000 + end.tv_usec - start.tv_usec, 2000000);
+    char text[64];
+    for (const char* host : {"127.0.0.1", "::1"}) {
+        const std::string log =
+            out_of([&] { EXPECT_EQ(resolve_host(host, text, sizeof text), 0); });
+        EXPECT_STREQ(text, host);
+        EXPECT_TRUE(contains(log, std::string(host[1] == ':' ? "IPv6" : "IPv4") +
+                                      " address: " + host + " ("));
+    }
+    std::memset(text, '#', sizeof text);
+    EXPECT_TRUE(
+        contains(out_of([&] { EXPECT_EQ(resolve_host("", text, 8), -1); }, true), "getaddrinfo: "));
+    out_of([&] { EXPECT_EQ(resolve_host("10.200.200.200", text, 8), -1); });
+    EXPECT_EQ(std::string(text, 8), std::string(8, '#'));
+}
+
+} // namespace

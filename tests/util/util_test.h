@@ -1,0 +1,118 @@
+// Helpers of the utility tests: a simulated board laid out by scripts/new-board (its environment
+// tools and board files are the ones a user gets), its request trace, and captured output.
+#pragma once
+
+#include "board/fpga.h"
+#include "board/spi.h"
+#include "log/log.h"
+#include "sim/devices.h"
+#include "sim/sim.h"
+#include "support/board_dir.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <numeric>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace ut {
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+// The sum of the results of calls made in the order written (a braced list is evaluated so).
+inline int sum(std::initializer_list<int> results) {
+    return std::accumulate(results.begin(), results.end(), 0);
+}
+// What body printed on standard output (on standard error with err).
+inline std::string out_of(const std::function<void()>& body, bool err = false) {
+    err ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
+    body();
+    return err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
+}
+
+// SPI requests on a board made with a configuration, and those issued while spiLock was free.
+inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
+
+class board {
+  public:
+    // With conf: the board has these hardware settings, its FPGA mapped and its SPI counted.
+    explicit board(const char* conf = nullptr) {
+        char tmpl[] = "/tmp/obrabi-test-XXXXXX";
+        root_ = mkdtemp(tmpl) ? tmpl : "/tmp/obrabi-test-none";
+        std::string here = __FILE__, cmd = "'";
+        cmd += here.substr(0, here.rfind("/tests/util/")) + "/scripts/new-board' '";
+        EXPECT_EQ(std::system((cmd + root_ + "' > /dev/null").c_str()), 0);
+        EXPECT_EQ(sim_attach(root_.c_str()), 1);
+        log_to_screen();
+        if (conf != nullptr) {
+            write("/sim/board.conf", std::string("trace=trace.log\n") + conf);
+            EXPECT_EQ(sim_attach(root_.c_str()), 1);
+            out_of(map_fpga_banks);
+            spi_seen = spi_unlocked = 0;
+            sim_set_spi_request_hook([](const char*) {
+                ++spi_seen;
+                if (pthread_mutex_trylock(&spiLock) == 0 && ++spi_unlocked)
+                    pthread_mutex_unlock(&spiLock);
+            });
+        }
+    }
+    ~board() {
+        sim_detach();
+        EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
+    }
+    board(const board&) = delete;
+    board& operator=(const board&) = delete;
+
+    std::string path(const std::string& logical) const { return root_ + logical; }
+    void write(const std::string& logical, const std::string& content, int mode = 0644) const {
+        std::ofstream(path(logical), std::ios::binary) << content;
+        chmod(path(logical).c_str(), static_cast<mode_t>(mode));
+    }
+    std::string read(const std::string& logical) const { return read_file(path(logical)); }
+    bool exists(const std::string& l) const { return access(path(l).c_str(), F_OK) == 0; }
+    void remove(const std::string& logical) const { unlink(path(logical).c_str()); }
+    // Trace lines that start with prefix, each with its line feed.
+    std::string traced(const std::string& prefix) const {
+        std::string out, all = read("/sim/trace.log");
+        for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
+            if (all.compare(at, prefix.size(), prefix) == 0)
+                out += all.substr(at, end + 1 - at);
+        return out;
+    }
+    // Puts a recording tool in place of a tool: every run appends "argc=N" and then its
+    // arguments, one a line, to the file it returns.
+    std::string recorder(const std::string& tool) const {
+        std::string log = "/tmp/" + tool.substr(tool.rfind('/') + 1) + ".argv";
+        write(tool,
+              "#!/bin/sh\n{ echo \"argc=$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
+              ">> '" +
+                  path(log) + "'\n",
+              0755);
+        return log;
+    }
+
+  private:
+    std::string root_;
+};
+
+// An SPI request line as the trace writes it (the request numbers differ between hosts).
+inline std::string spi_line(int port, const std::string& details,
+                            spi_request request = spi_request::message_1) {
+    char text[40];
+    std::snprintf(text, sizeof text, "/dev/spidev.%d 0x%lx ", port,
+                  static_cast<unsigned long>(request));
+    return text + details + "\n";
+}
+
+} // namespace ut
