@@ -1,13 +1,24 @@
-"""Helpers for system tests: simulated boards and the real obraBi binary running on them.
+"""Harness of the system tests: simulated boards, the real obraBi binary running on them, hosts
+in network namespaces, and the small network tools run inside them (`python3 obrabi.py ...`):
 
-The tests get from ctest: OBRABI_BIN (the obraBi binary of the build under test),
-OBRABI_EMULATOR (words that run a binary of that build, empty on the host) and OBRABI_SOURCE.
+  send DEST PORT COUNT BURST PAUSE PAYLOADS  COUNT datagrams in bursts of BURST, PAUSE seconds
+                      apart, cycling through PAYLOADS: a comma list of sizes N (a whole packet
+                      of A-law silence cut or padded to N bytes) or xHEX (those bytes)
+  capture IFACE FILE TIMEOUT PORT...         writes the Ethernet frames of UDP datagrams to
+                      the PORTs as a pcap file until TERM; prints "ready" once it listens
+
+ctest sets OBRABI_BIN (the binary under test), OBRABI_EMULATOR (words that run a binary of
+that build, empty on the host), OBRABI_SOURCE and OBRABI_SANITIZER.
 """
 
 import os
 import shlex
 import shutil
+import signal
+import socket
+import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -15,15 +26,16 @@ import unittest
 
 BIN = os.environ.get("OBRABI_BIN", "")
 EMULATOR = shlex.split(os.environ.get("OBRABI_EMULATOR", ""))
-# "thread" or "address" in a sanitizer build, empty otherwise.
-SANITIZER = os.environ.get("OBRABI_SANITIZER", "")
+SANITIZER = os.environ.get("OBRABI_SANITIZER", "")  # "thread", "address" or empty
 SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
+import obrabi_audio as audio  # noqa: E402
+from obrabi_netns import Network  # noqa: E402
 
 # Generous bounds: the start-up sleeps on purpose, and qemu runs the PowerPC build slowly.
 START_TIMEOUT = 120.0
-
-# What the sanitizer builds write on standard error when they find a fault.
 SANITIZER_MARKS = ("ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error")
+PACKET = bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * 772  # whole, from no bridge
 
 
 def wait_until(predicate, timeout=START_TIMEOUT, step=0.05):
@@ -42,24 +54,23 @@ class Board:
     def __init__(self, para=None, conf=None, env=None):
         self.root = tempfile.mkdtemp(prefix="obrabi-sys-")
         os.rmdir(self.root)
-        subprocess.run([os.path.join(SOURCE, "scripts", "new-board"), self.root],
-                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(SOURCE, "scripts", "new-board"), self.root], check=True,
+                       stdout=subprocess.DEVNULL)
         if para is not None:
-            self.write_para(para)
-        if conf:
-            self.configure(**conf)
+            if isinstance(para, dict):
+                para = "".join(f"{k}={v}\n" for k, v in para.items())
+            self.write("/var/obraBi_para", para)
+        self.configure(**(conf or {}))
         for key, value in (env or {}).items():
             self.set_env(key, value)
 
     def path(self, logical):
         return self.root + logical
 
-    def write(self, logical, content, mode=0o644):
-        p = self.path(logical)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        with open(p, "wb" if isinstance(content, bytes) else "w") as f:
+    def write(self, logical, content):
+        os.makedirs(os.path.dirname(self.path(logical)), exist_ok=True)
+        with open(self.path(logical), "w") as f:
             f.write(content)
-        os.chmod(p, mode)
 
     def read(self, logical, default=None):
         try:
@@ -68,35 +79,25 @@ class Board:
         except FileNotFoundError:
             return default
 
-    def write_para(self, para):
-        """para: text, or a dict of key -> value written as KEY=value lines."""
-        if isinstance(para, dict):
-            para = "".join(f"{k}={v}\n" for k, v in para.items())
-        self.write("/var/obraBi_para", para)
-
     def set_env(self, key, value):
         """Sets a key of the main environment store (None removes it)."""
-        lines = [l for l in (self.read("/sim/env.main", "") or "").splitlines()
+        lines = [l + "\n" for l in self.read("/sim/env.main", "").splitlines()
                  if not l.startswith(key + "=")]
-        if value is not None:
-            lines.append(f"{key}={value}")
-        self.write("/sim/env.main", "".join(l + "\n" for l in lines))
+        self.write("/sim/env.main", "".join(lines) + ("" if value is None else f"{key}={value}\n"))
 
     def configure(self, **settings):
         """Adds settings to sim/board.conf (fpga_version=0x101, ...)."""
         with open(self.path("/sim/board.conf"), "a") as f:
-            for key, value in settings.items():
-                f.write(f"{key}={value}\n")
+            f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
 
     def trace(self):
-        return (self.read("/sim/trace.log", "") or "").splitlines()
+        return self.read("/sim/trace.log", "").splitlines()
 
     def program(self, name="obraBi_to_screen", copy=False):
-        """The binary under the given name (the name picks the log target): a link to the
-        build's binary, or a copy where another user must run it from the board directory."""
-        d = os.path.join(self.root, "sim", "bin")
-        os.makedirs(d, exist_ok=True)
-        path = os.path.join(d, name)
+        """The binary under a name (the name picks the log): a link to the build's binary, or a
+        copy where another user must run it from the board directory."""
+        path = os.path.join(self.root, "sim", "bin", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         if not os.path.lexists(path):
             if copy:
                 shutil.copy(BIN, path)
@@ -104,9 +105,6 @@ class Board:
             else:
                 os.symlink(os.path.abspath(BIN), path)
         return path
-
-    def start(self, name="obraBi_to_screen", program=None, netns=None, user=None):
-        return Process(self, program or self.program(name), netns, user)
 
     def cleanup(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -116,24 +114,19 @@ class Process:
     """obraBi running on a board; its standard output and error are collected line by line."""
 
     def __init__(self, board, program, netns=None, user=None):
-        env = dict(os.environ, OBRABI_ROOT=board.root)
         argv = EMULATOR + [program]
         if user is not None:
             argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
         if netns:
             argv = ["ip", "netns", "exec", netns] + argv
-        elif os.geteuid() == 0:
-            # A network of its own (loopback only), so that bridges started side by side do
-            # not compete for the receive port.
+        elif os.geteuid() == 0:  # loopback of its own: bridges side by side share no port
             argv = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + argv
-        self.board = board
-        self.lines = []
-        self.errors = []
-        self._lock = threading.Lock()
-        self.proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True),
-                         threading.Thread(target=self._read, args=(self.proc.stderr, self.errors), daemon=True)]
+        self.board, self.lines, self.errors, self._lock = board, [], [], threading.Lock()
+        self.proc = subprocess.Popen(argv, env=dict(os.environ, OBRABI_ROOT=board.root),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     stdin=subprocess.DEVNULL)
+        self._readers = [threading.Thread(target=self._read, args=a, daemon=True)
+                         for a in ((self.proc.stdout, self.lines), (self.proc.stderr, self.errors))]
         for t in self._readers:
             t.start()
 
@@ -150,32 +143,31 @@ class Process:
         with self._lock:
             return list(self.errors)
 
-    def _find(self, text):
+    def find(self, text):
         return next((l for l in self.output() if text in l), None)
 
     def wait_for(self, text, timeout=START_TIMEOUT):
         """Waits for a line of standard output that contains text; returns it or None."""
-        wait_until(lambda: self._find(text) is not None or self.proc.poll() is not None, timeout)
-        if self._find(text) is None and self.proc.poll() is not None:
-            for t in self._readers:  # let the readers drain what the process wrote last
+        wait_until(lambda: self.find(text) is not None or self.proc.poll() is not None, timeout)
+        if self.find(text) is None and self.proc.poll() is not None:
+            for t in self._readers:  # what the process wrote last
                 t.join(5)
-        return self._find(text)
+        return self.find(text)
 
     def count(self, text):
         return sum(1 for l in self.output() if text in l)
 
     def wait_exit(self, timeout=START_TIMEOUT):
         try:
-            return self.proc.wait(timeout)
+            status = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
             return None
+        for t in self._readers:
+            t.join(5)
+        return status
 
     def alive(self):
         return self.proc.poll() is None
-
-    def sanitizer_reports(self):
-        """Lines of standard error in which a sanitizer build reported a fault."""
-        return [l for l in self.error_output() if any(m in l for m in SANITIZER_MARKS)]
 
     def stop(self):
         if self.proc.poll() is None:
@@ -188,27 +180,152 @@ class Process:
 
 
 class BoardTestCase(unittest.TestCase):
-    """A test case whose boards and processes are removed and stopped after each test."""
+    """Boards and processes are removed and stopped after each test; a sanitizer report on
+    standard error fails the test, whatever the test itself looked at."""
 
     def setUp(self):
-        self.boards = []
-        self.procs = []
+        self.boards, self.procs = [], []
 
     def tearDown(self):
         for p in self.procs:
             p.stop()
         for b in self.boards:
             b.cleanup()
-        # A sanitizer report fails the test, whatever the test itself looked at.
-        reports = [(p.proc.args, p.error_output()) for p in self.procs if p.sanitizer_reports()]
+        reports = [(p.proc.args, l) for p in self.procs for l in p.error_output()
+                   if any(m in l for m in SANITIZER_MARKS)]
         self.assertEqual(reports, [], "sanitizer reports on standard error")
 
     def board(self, **kw):
-        b = Board(**kw)
-        self.boards.append(b)
+        self.boards.append(Board(**kw))
+        return self.boards[-1]
+
+    def start(self, board, name="obraBi_to_screen", program=None, netns=None, user=None):
+        self.procs.append(Process(board, program or board.program(name), netns, user))
+        return self.procs[-1]
+
+
+def require_root():
+    """Namespaces need root. In CI they must run: there a missing privilege is a failure."""
+    if os.geteuid() != 0:
+        if os.environ.get("CI"):
+            raise AssertionError("network namespace tests need root")
+        raise unittest.SkipTest("network namespace tests need root")
+
+
+class NetworkTestCase(BoardTestCase):
+    """Board tests on hosts a, b and c in network namespaces of the class's own."""
+
+    @classmethod
+    def setUpClass(cls):
+        require_root()
+        cls.net = Network(["a", "b", "c"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.net.close()
+
+    def tool(self, host, *args, **kw):
+        argv = [sys.executable, os.path.abspath(__file__)] + [str(a) for a in args]
+        return self.net.popen(host, argv, **kw)
+
+    def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956):
+        self.assertEqual(self.tool(host, "send", self.net.addr[dest], port, count, burst, pause,
+                                   payloads).wait(300), 0)
+
+    def intercom(self, host, peer="", seed=1, frame_us=20000, para=None, env=None, logs=True,
+                 **conf):
+        """A board on host that streams a looped speech-like signal to peer, logging frames."""
+        me, other = self.net.addr[host], self.net.addr.get(peer, "")
+        b = self.board(para=para or {"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me,
+                                     "IN_SRC": other}, conf={"variant": "0x2D52", **conf}, env=env)
+        b.host, b.source = host, audio.speech_like(3, seed=seed)
+        audio.write_wav(b.path("/sim/mic.wav"), b.source)
+        b.configure(capture="mic.wav", capture_loop=1, frame_us=frame_us)
+        if logs:
+            b.configure(playback="speaker.wav", capture_log="capture.log",
+                        playback_log="playback.log")
         return b
 
-    def start(self, board, **kw):
-        p = board.start(**kw)
-        self.procs.append(p)
+    def run_bridge(self, board, ready="Recv Ip="):
+        p = self.start(board, netns=self.net.ns(board.host))
+        self.assertIsNotNone(p.wait_for(ready), p.output() + p.error_output())
         return p
+
+    def plays(self, board, since_us=0):
+        """Frames played after since_us, not muted: (kind, time, counter, muted)."""
+        return [e for e in audio.read_events(board.path("/sim/playback.log"))
+                if e[0] == "play" and not e[3] and e[1] > since_us]
+
+    def wait_plays(self, board, count, since_us=0, timeout=180):
+        ok = wait_until(lambda: len(self.plays(board, since_us)) >= count, timeout, 0.1)
+        self.assertTrue(ok, "%s played %d frames, waited for %d" % (
+            board.host, len(self.plays(board, since_us)), count))
+
+
+def gaps(counters):
+    """(frames lost, repeated or reordered, first breaks) in a run of 16-bit frame counters."""
+    lost = other = 0
+    breaks = []
+    for previous, counter in zip(counters, counters[1:]):
+        step = (counter - previous) & 0xFFFF
+        if step != 1:
+            other += step == 0 or step > 0x8000
+            lost += step - 1 if 0 < step <= 0x8000 else 0
+            breaks.append((previous, counter))
+    return lost, other, breaks[:5]
+
+
+def read_pcap(path):
+    """The IPv4/UDP datagrams of a pcap file: dicts of tos, src, dport, payload."""
+    with open(path, "rb") as f:
+        data = f.read()
+    out, at = [], 24
+    while at + 16 <= len(data):
+        length = struct.unpack("<I", data[at + 8:at + 12])[0]
+        ip = data[at + 16 + 14:at + 16 + length]
+        at += 16 + length
+        udp = ip[(ip[0] & 0x0F) * 4:]
+        out.append({"tos": ip[1], "src": socket.inet_ntoa(ip[12:16]),
+                    "dport": struct.unpack("!H", udp[2:4])[0],
+                    "payload": udp[8:struct.unpack("!H", udp[4:6])[0]]})
+    return out
+
+
+def tool_send(dest, port, count, burst, pause, payloads):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+    items = [bytes.fromhex(p[1:]) if p.startswith("x") else (PACKET + bytes(65536))[:int(p)]
+             for p in payloads.split(",")]
+    for sent in range(int(count)):
+        s.sendto(items[sent % len(items)], (dest, int(port)))
+        if (sent + 1) % int(burst) == 0:
+            time.sleep(float(pause))
+
+
+def tool_capture(iface, path, timeout, *ports):
+    s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))  # ETH_P_ALL
+    s.bind((iface, 0))
+    s.settimeout(0.5)
+    stop = []  # TERM ends the capture between two frames, so the file stays whole
+    signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
+    print("ready", flush=True)
+    deadline = time.monotonic() + float(timeout)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))  # Ethernet pcap
+        while time.monotonic() < deadline and not stop:
+            try:
+                frame = s.recv(65535)
+            except socket.timeout:
+                continue
+            ihl = (frame[14] & 0x0F) * 4 if len(frame) > 42 else 0
+            if not ihl or frame[12:14] != b"\x08\x00" or frame[23] != 17 or \
+                    str(struct.unpack("!H", frame[16 + ihl:18 + ihl])[0]) not in ports:
+                continue
+            now = time.time()
+            f.write(struct.pack("<IIII", int(now), int(now % 1 * 1e6), len(frame), len(frame)))
+            f.write(frame)
+            f.flush()
+
+
+if __name__ == "__main__":
+    {"send": tool_send, "capture": tool_capture}[sys.argv[1]](*sys.argv[2:])

@@ -1,162 +1,165 @@
-"""Start-up of obraBi on simulated boards: log target, parameter file, addresses and gates."""
+"""Start-up of obraBi on simulated boards: exit statuses and their messages, the gates that
+park it, the log target, and the hardware bring-up read from the device trace."""
 
 import os
 import re
 import subprocess
+import sys
 import time
 import unittest
 
-from obrabi import BIN, EMULATOR, BoardTestCase
+from obrabi import BIN, EMULATOR, NetworkTestCase, wait_until
 
 VALID = {"OUT_DEST": "127.0.0.1", "OUT_SRC": "127.0.0.1", "IN_DEST": "127.0.0.1",
          "IN_SRC": "127.0.0.1"}
-# A parked process sleeps for ever; this long a look shows it did not end on its own.
-SETTLE = 1.5
+HOLD_PORT = ("import socket, time\ns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+             "s.bind(('0.0.0.0', 4956))\nprint('held', flush=True)\ntime.sleep(3600)\n")
+AUDIO_OPEN = "init Audio Device(/dev/codec_audioBi)...."
+DUMP = "/tmp/.env.d.result.obraBi_to_screen"
 
 
-class StartupTest(BoardTestCase):
-    def expect_exit(self, para, message, conf=None):
-        b = self.board(para=para, conf=conf)
-        p = self.start(b)
-        self.assertEqual(p.wait_exit(), 0, p.output())
-        self.assertIn(message, p.output())
-        return p
+def without(key, **changes):
+    return {k: v for k, v in dict(VALID, **changes).items() if k != key}
 
-    def expect_parked(self, p, message=None):
-        if message is not None:
-            self.assertIsNotNone(p.wait_for(message), p.output())
-        time.sleep(SETTLE)
-        self.assertTrue(p.alive(), p.output())
-        if message is not None:
-            self.assertEqual(p.output().count(message), 1, p.output())
 
-    # The parameter file -------------------------------------------------------------------
+def unlink(node):
+    return lambda b: os.unlink(b.path(node))
 
-    def test_missing_parameter_file_parks_with_one_message(self):
-        b = self.board()
-        os.unlink(b.path("/var/obraBi_para"))
-        self.expect_parked(self.start(b), "no /var/obraBi_para")
 
-    def test_unreadable_parameter_file_parks_with_one_message(self):
-        b = self.board()
-        os.chmod(b.path("/var/obraBi_para"), 0)
-        os.chmod(b.path("/tmp"), 0o1777)
-        os.chmod(b.root, 0o755)
-        for node in os.listdir(b.path("/dev")):
-            os.chmod(b.path("/dev/" + node), 0o666)
-        # Root reads every file: the check is shown by an unprivileged user, who runs a copy
-        # of the binary, since the build directory may be closed to that user.
-        os.chmod(b.path("/sim"), 0o755)
-        p = self.start(b, program=b.program(copy=True), user=65534)
-        self.expect_parked(p, "no /var/obraBi_para")
+def dangling_audio_node(b):  # neither exists nor can be made
+    os.unlink(b.path("/dev/codec_audioBi"))
+    os.symlink(b.path("/nowhere/codec_audioBi"), b.path("/dev/codec_audioBi"))
 
-    def test_fifo_as_parameter_file_reads_as_a_file_without_keys(self):
-        # Nobody writes to the FIFO: a reader that waited for a writer would hang here.
-        b = self.board()
-        os.unlink(b.path("/var/obraBi_para"))
-        os.mkfifo(b.path("/var/obraBi_para"))
-        p = self.start(b)
-        self.assertEqual(p.wait_exit(), 0, p.output())
-        self.assertEqual(p.output(), ["/var/obraBi_para/OUT_DEST : , invalid"])
 
-    def test_wait_on_parks_and_other_values_do_not(self):
-        for value, parks in (("on", True), ("on\r", True), ("ON", False), ("off", False),
-                             ("on ", False)):
-            with self.subTest(value=repr(value)):
-                para = "WAIT=%s\n" % value + "".join(f"{k}={v}\n" for k, v in VALID.items())
-                b = self.board(para=para)
-                p = self.start(b)
-                if parks:
-                    self.expect_parked(p, "WAIT is on")
+def fifo_para(b):  # nobody writes to it: a reader that waited for a writer would hang
+    os.unlink(b.path("/var/obraBi_para"))
+    os.mkfifo(b.path("/var/obraBi_para"))
+
+
+def unreadable_para(b):
+    # Root reads every file: an unprivileged user runs a copy of the binary.
+    os.chmod(b.path("/var/obraBi_para"), 0)
+    for d in ("/tmp", "/sim", ""):
+        os.chmod(b.path(d), 0o1777 if d == "/tmp" else 0o755)
+    for node in os.listdir(b.path("/dev")):
+        os.chmod(b.path("/dev/" + node), 0o666)
+    return {"program": b.program(copy=True), "user": 65534}
+
+
+WAIT = lambda v: "WAIT=%s\n" % v + "".join(f"{k}={x}\n" for k, x in VALID.items())  # noqa
+
+# (case, parameter file, board.conf, INTERCOMM, prepare, outcome, texts seen exactly once).
+# Outcome: an exit status, "signal", "parked" (alive, even after SIGUSR1) or "runs" (reaches
+# the audio device). Rows of status 1 run in host a's namespace, at its address.
+CASES = (
+    ("no memory device", VALID, {}, "1", unlink("/dev/mem"), 0,
+     ["Error: /dev/kmem does not exist"]),
+    ("OUT_DEST missing", without("OUT_DEST"), {}, "1", None, 0,
+     ["/var/obraBi_para/OUT_DEST : , invalid"]),
+    ("OUT_DEST broadcast", dict(VALID, OUT_DEST="255.255.255.255"), {}, "1", None, 0,
+     ["/var/obraBi_para/OUT_DEST : 255.255.255.255, invalid"]),
+    ("OUT_SRC out of range", dict(VALID, OUT_SRC="10.0.0.300"), {}, "1", None, 0,
+     ["/var/obraBi_para/OUT_SRC : 10.0.0.300, invalid"]),
+    ("IN_DEST a name", dict(VALID, IN_DEST="host%x"), {}, "1", None, 0,
+     ["/var/obraBi_para/IN_DEST : host%x, invalid"]),
+    ("IN_SRC empty", dict(VALID, IN_SRC=""), {"variant": "0x2D52"}, "1", None, 0,
+     ["/var/obraBi_para/IN_SRC : , invalid"]),
+    ("IN_SRC missing on 0x2D52", without("IN_SRC"), {"variant": "0x2D52"}, "1", None, 0,
+     ["/var/obraBi_para/IN_SRC : , invalid"]),
+    ("only the first invalid named", dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere"), {},
+     "1", None, 0, ["/var/obraBi_para/OUT_DEST : nowhere, invalid"]),
+    ("FIFO as parameter file", VALID, {}, "1", fifo_para, 0,
+     ["/var/obraBi_para/OUT_DEST : , invalid"]),
+    ("audio node unopenable", VALID, {}, "1", dangling_audio_node, 0,
+     ["make device .../dev/codec_audioBi...", "Error! open /dev/codec_audioBi",
+      "Error! open fd_audioDev"]),
+    ("no SPI port", VALID, {}, "1", unlink("/dev/spidev.1"), "signal",
+     ["can't open spidev.1", "can't open device"]),
+    ("receive port taken", {}, {}, "1", "hold", 1,
+     ["init Receiver !!!!!", "Server-bind() error lol!"]),
+    # 198.18.0.99 is no address of the host (qemu-user refuses IP_MULTICAST_IF for any).
+    ("multicast interface", dict(OUT_DEST="239.1.2.3", OUT_SRC="198.18.0.99"), {}, "1", None,
+     1, ["init Receiver !!!!!", "setsockopt error...!"]),
+    # inet_addr accepts the trailing blank, the name lookup does not.
+    ("name lookup", dict(OUT_DEST="127.0.0.1 "), {}, "1", None, 1,
+     ["init Receiver !!!!!", "get peer hostbyname() error lol!"]),
+    ("no parameter file", VALID, {}, "1", unlink("/var/obraBi_para"), "parked",
+     ["no /var/obraBi_para"]),
+    ("unreadable parameter file", VALID, {}, "1", unreadable_para, "parked",
+     ["no /var/obraBi_para"]),
+    ("WAIT=on", WAIT("on"), {}, "1", None, "parked", ["WAIT is on"]),
+    ("WAIT=on CR", WAIT("on\r"), {}, "1", None, "parked", ["WAIT is on"]),
+    ("FPGA version 256", VALID, {"fpga_version": "0x100"}, "1", None, "parked",
+     ["init Conversion table....."]),
+    ("INTERCOMM=0", VALID, {}, "0", None, "parked", ["init Conversion table....."]),
+    ("WAIT=ON", WAIT("ON"), {}, "1", None, "runs", []),
+    ("WAIT=off", WAIT("off"), {}, "1", None, "runs", []),
+    ("WAIT=on blank", WAIT("on "), {}, "1", None, "runs", []),
+    ("INTERCOMM=00", VALID, {}, "00", None, "runs", []),
+    ("INTERCOMM= 0", VALID, {}, " 0", None, "runs", []),
+    ("INTERCOMM missing", VALID, {}, None, None, "runs", []),
+    ("IN_SRC missing on 0x2D54", without("IN_SRC"), {"variant": "0x2D54"}, "1", None, "runs", []),
+)
+
+
+class StartupTest(NetworkTestCase):
+    def test_exit_statuses_and_parking(self):
+        here = self.net.addr["a"]
+        runs = []
+        for name, para, conf, intercomm, prepare, outcome, texts in CASES:
+            if outcome == 1:
+                para = dict({k: here for k in VALID}, **para)
+            b = self.board(para=para, conf=conf, env={"INTERCOMM": intercomm})
+            kw = prepare(b) if callable(prepare) else None
+            if prepare == "hold":
+                holder = self.net.popen("a", [sys.executable, "-c", HOLD_PORT],
+                                        stdout=subprocess.PIPE, text=True)
+                self.addCleanup(holder.stdout.close)
+                self.addCleanup(holder.wait)
+                self.addCleanup(holder.kill)
+                self.assertEqual(holder.stdout.readline().strip(), "held")
+            netns = self.net.ns("a") if outcome == 1 else None
+            runs.append((name, b, self.start(b, netns=netns, **(kw or {})), outcome, texts))
+        for name, b, p, outcome, texts in runs:
+            with self.subTest(name):
+                if outcome == "runs":
+                    self.assertIsNotNone(p.wait_for(AUDIO_OPEN), p.output())
+                elif outcome == "parked":
+                    self.assertIsNotNone(p.wait_for(texts[0]), p.output())
+                    time.sleep(1)  # a parked process sleeps for ever: it must not end
+                    subprocess.run(["kill", "-USR1", str(p.proc.pid)], check=True)
+                    self.assertIsNone(p.wait_exit(3), p.output() + p.error_output())
+                    self.assertNotIn(AUDIO_OPEN, p.output())
+                    if name == "FPGA version 256":
+                        self.assertIsNone(b.read(DUMP), "the environment was read")
                 else:
-                    self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-                    self.assertNotIn("WAIT is on", p.output())
+                    status = p.wait_exit()
+                    if outcome == "signal":
+                        self.assertLess(status, 0, p.output())  # abort
+                    else:
+                        self.assertEqual(status, outcome, p.output() + p.error_output())
+                lines = p.output() + p.error_output()
+                for text in texts:
+                    self.assertEqual(sum(1 for l in lines if l.startswith(text)), 1, lines)
+                self.assertEqual(sum(1 for l in p.output() if "invalid" in l),
+                                 sum(1 for t in texts if "invalid" in t), lines)
+                if outcome == "runs":
+                    self.assertFalse(any("WAIT is on" in l for l in lines), lines)
+                self.assertFalse(any("terminate called" in l for l in lines), lines)
                 p.stop()
-
-    # Addresses ----------------------------------------------------------------------------
-
-    def test_missing_out_dest_exits_with_empty_value(self):
-        para = {k: v for k, v in VALID.items() if k != "OUT_DEST"}
-        self.expect_exit(para, "/var/obraBi_para/OUT_DEST : , invalid")
-
-    def test_each_invalid_address_is_named_with_its_value(self):
-        for key, value in (("OUT_DEST", "255.255.255.255"), ("OUT_SRC", "10.0.0.300"),
-                           ("IN_DEST", "host%x"), ("IN_SRC", "")):
-            with self.subTest(key=key):
-                para = dict(VALID, **{key: value})
-                p = self.expect_exit(para, f"/var/obraBi_para/{key} : {value}, invalid",
-                                     conf={"variant": "0x2D52"})
-                self.assertEqual(len([l for l in p.output() if "invalid" in l]), 1)
-
-    def test_only_the_first_invalid_address_is_reported(self):
-        para = dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere")
-        p = self.expect_exit(para, "/var/obraBi_para/OUT_DEST : nowhere, invalid")
-        self.assertFalse(any("IN_DEST" in l for l in p.output()), p.output())
-
-    def test_in_src_is_optional_only_on_the_variant_board(self):
-        para = {k: v for k, v in VALID.items() if k != "IN_SRC"}
-        self.expect_exit(para, "/var/obraBi_para/IN_SRC : , invalid", conf={"variant": "0x2D52"})
-        b = self.board(para=para)  # the new board is the variant board 0x2D54
-        p = self.start(b)
-        self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-        self.expect_parked(p)
-        self.assertFalse(any("invalid" in l for l in p.output()), p.output())
-
-    # Board gates --------------------------------------------------------------------------
-
-    def test_fpga_version_256_parks_before_intercomm_is_read(self):
-        dump = "/tmp/.env.d.result.obraBi_to_screen"
-        b = self.board(para=VALID, conf={"fpga_version": "0x100"})
-        p = self.start(b)
-        self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-        self.expect_parked(p)
-        self.assertIsNone(b.read(dump), "the environment was read")
-        # On another version the environment is read (and its dump taken) after the tables.
-        b2 = self.board(para=VALID, conf={"fpga_version": "0x102"})
-        p2 = self.start(b2)
-        self.assertIsNotNone(p2.wait_for("init Conversion table....."), p2.output())
-        self.assertTrue(wait_file(b2.path(dump)), "the environment was not read")
-        self.assertIn("INTERCOMM=1", b2.read(dump))
-
-    def test_only_intercomm_0_parks(self):
-        for value, parks in (("0", True), ("00", False), (" 0", False), ("1", False),
-                             (None, False)):
-            with self.subTest(value=repr(value)):
-                b = self.board(para=VALID)
-                b.set_env("INTERCOMM", value)
-                p = self.start(b)
-                self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-                if parks:
-                    self.expect_parked(p)
-                    self.assertNotIn("init Audio Device(/dev/codec_audioBi)....\r", p.output())
-                else:
-                    self.assertIsNotNone(p.wait_for("init Audio Device(/dev/codec_audioBi)...."),
-                                         p.output())
-                p.stop()
-
-    # Memory device and log target ---------------------------------------------------------
-
-    def test_missing_memory_device_ends_the_process(self):
-        b = self.board(para=VALID)
-        os.unlink(b.path("/dev/mem"))
-        p = self.start(b)
-        self.assertEqual(p.wait_exit(), 0)
-        self.assertEqual(p.output(), ["Error: /dev/kmem does not exist"])
 
     def test_plain_name_logs_to_the_file_with_time_prefixes(self):
-        para = {k: v for k, v in VALID.items() if k != "OUT_SRC"}
-        b = self.board(para=para)
+        b = self.board(para=without("OUT_SRC"))
         # "_to_screen" only in a directory name does not count: the base name decides.
-        d = os.path.join(b.root, "sim", "x_to_screen")
-        os.makedirs(d)
-        os.symlink(os.path.abspath(BIN), os.path.join(d, "obraBi"))
-        p = self.start(b, program=os.path.join(d, "obraBi"))
+        program = os.path.join(b.root, "sim", "x_to_screen", "obraBi")
+        os.makedirs(os.path.dirname(program))
+        os.symlink(os.path.abspath(BIN), program)
+        p = self.start(b, program=program)
         self.assertEqual(p.wait_exit(), 0)
         self.assertEqual(p.output(), [])
-        log = b.read("/tmp/.print_obraBi").splitlines()
         stamp = r"\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] "
-        self.assertEqual(len(log), 1, log)
-        self.assertRegex(log[0], "^" + stamp + re.escape("/var/obraBi_para/OUT_SRC : , invalid") + "$")
+        self.assertRegex(b.read("/tmp/.print_obraBi"),
+                         "^" + stamp + re.escape("/var/obraBi_para/OUT_SRC : , invalid") + "\n$")
 
     def test_sim_build_without_board_directory_says_how_to_make_one(self):
         env = {k: v for k, v in os.environ.items() if k != "OBRABI_ROOT"}
@@ -165,13 +168,74 @@ class StartupTest(BoardTestCase):
         self.assertIn("scripts/new-board", r.stderr)
 
 
-def wait_file(path, timeout=60):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path) and os.path.getsize(path) > 0:
-            return True
-        time.sleep(0.05)
-    return False
+def ak(reg, value):
+    return "%02x%02x" % (0xA0 | reg, value)
+
+
+# One AK5701 set-up at 8000 Hz: the sequence, gain 0 and the ALC on.
+ADC_RUN = [ak(r, v) for r, v in (
+    (0x11, 0x35), (0x14, 0x23), (0x10, 0x07), (0x16, 0x04), (0x11, 0x37), (0x15, 0x20),
+    (0x11, 0x35), (0x14, 0x23), (0x15, 0x20), (0x10, 0x07), (0x16, 0x04), (0x11, 0x37),
+    (0x18, 0xA1), (0x19, 0xA1), (0x13, 0x00), (0x12, 0x10), (0x12, 0x10), (0x10, 0x04),
+    (0x10, 0x07), (0x13, 0x00), (0x1C, 0x80))]
+DAC = ((0x05, 0xFC), (0x03, 0x09), (0x04, 0x00), (0x06, 0x00), (0x08, 0x80), (0x09, 0x10),
+       (0x0A, 0x00), (0x07, 0x49), (0x09, 0x60), (0x05, 0xFD))
+CONTROL = "/dev/mem reg 0x22="
+
+
+class BringupTest(NetworkTestCase):
+    def test_codec_set_up_on_each_board(self):
+        # (board.conf, node removed first, DAC address (None: no I2C driver), GPIO line or
+        # None: the codec is run by the FPGA control bit)
+        rows = (({"variant": "0x2D54", "fpga_version": "0x0102"}, None, 0x20, None),
+                ({"variant": "0x2D52", "fpga_version": "0x0102"}, None, 0x22, None),
+                ({"variant": "0x2D54", "fpga_version": "0x0101"}, "/dev/codec_audioBi", 0x20, 11),
+                ({"variant": "0x2D52", "fpga_version": "0x0102"}, "/dev/i2c-sw", None, None))
+        runs = []
+        for conf, missing, dac, line in rows:
+            b = self.board(conf=conf)
+            if missing:
+                os.unlink(b.path(missing))
+            runs.append((b, self.start(b), conf, missing, dac, line))
+        for b, p, conf, missing, dac, line in runs:
+            with self.subTest(conf=conf, missing=missing):
+                # Complete with the receive loop's first request, 0x0D.
+                self.assertTrue(wait_until(lambda: "/dev/codec_audioBi 0xd arg=0x0" in b.trace()
+                                           or not p.alive()), p.output() + p.error_output())
+                self.assertTrue(p.alive(), p.output())
+                trace, out = b.trace(), p.output()
+                self.assertEqual(p.count("init ADC(1):AK5701 (8000Hz),Port:1 "), 3, out)
+                self.assertEqual(p.count("end of Ak5701...."), 3, out)
+                spi = [l.split(" tx=")[1] for l in trace if l.startswith("/dev/spidev.1 ") and
+                       " len=0x2 speed=0x7a120 bits=0x8 tx=" in l]
+                self.assertEqual(spi, ADC_RUN * 3)
+                i2c = [l for l in trace if l.startswith("/dev/i2c-sw ")]
+                if dac is None:  # only reported, once per write
+                    self.assertEqual(i2c, [])
+                    self.assertTrue(wait_until(lambda: len(p.error_output()) >= 10, 10))
+                    self.assertEqual(p.error_output(), ["/dev/i2c-sw: No such file or directory"] * 10)
+                    continue
+                self.assertEqual(i2c, ["/dev/i2c-sw 0x2 addr=0x%x reg=0x%x len=0x1 data=%02x" %
+                                       (dac, r, v) for r, v in DAC])
+                self.assertEqual(p.count("init MAX9850 4 Intercomm (8000Hz) "), 1, out)
+                # A 0x0B follows the last DAC write, before the receive loop starts with 0x0D.
+                after = [l for l in trace[trace.index(i2c[-1]):] if l.startswith("/dev/codec_audioBi ")]
+                self.assertIn("/dev/codec_audioBi 0xb arg=0x0",
+                              after[:after.index("/dev/codec_audioBi 0xd arg=0x0")], after)
+                if missing:
+                    self.assertIn("make device .../dev/codec_audioBi...\r", out)
+                    self.assertIn("/dev/codec_audioBi mknod mode=0x21f8 dev=247:0", trace)
+                gpio = [l for l in trace if l.startswith("/dev/codec-gpio1 ")]
+                control = [int(l[len(CONTROL):], 16) & 1 for l in trace if l.startswith(CONTROL)]
+                if line is None:  # set at start, pulsed low by each ADC set-up, set at the end
+                    self.assertEqual(gpio, [])
+                    self.assertEqual(control[-1], 1, control)
+                    self.assertGreaterEqual(control.count(0), 2, control)
+                else:
+                    self.assertEqual(gpio, ["/dev/codec-gpio1 0x%x arg=0x1" % (0x02000000 | line)])
+                    self.assertEqual(control, [])
+                    self.assertLess(trace.index(gpio[0]), next(
+                        i for i, l in enumerate(trace) if l.startswith("/dev/spidev.1 ")))
 
 
 if __name__ == "__main__":
