@@ -1,22 +1,12 @@
 """Harness of the system tests: simulated boards, the real obraBi binary running on them, hosts
-in network namespaces, and the small network tools run inside them (`python3 obrabi.py ...`):
-
-  send DEST PORT COUNT BURST PAUSE PAYLOADS  COUNT datagrams in bursts of BURST, PAUSE seconds
-                      apart, cycling through PAYLOADS: a comma list of sizes N (a whole packet
-                      of A-law silence cut or padded to N bytes) or xHEX (those bytes)
-  capture IFACE FILE TIMEOUT PORT...         writes the Ethernet frames of UDP datagrams to
-                      the PORTs as a pcap file until TERM; prints "ready" once it listens
-
+in network namespaces and a sender run there (`python3 obrabi.py DEST PORT ...`).
 ctest sets OBRABI_BIN (the binary under test), OBRABI_EMULATOR (words that run a binary of
-that build, empty on the host), OBRABI_SOURCE and OBRABI_SANITIZER.
-"""
+that build, empty on the host), OBRABI_SOURCE and OBRABI_SANITIZER ("thread", "address")."""
 
 import os
 import shlex
 import shutil
-import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
@@ -26,7 +16,7 @@ import unittest
 
 BIN = os.environ.get("OBRABI_BIN", "")
 EMULATOR = shlex.split(os.environ.get("OBRABI_EMULATOR", ""))
-SANITIZER = os.environ.get("OBRABI_SANITIZER", "")  # "thread", "address" or empty
+SANITIZER = os.environ.get("OBRABI_SANITIZER", "")
 SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
@@ -90,9 +80,6 @@ class Board:
         with open(self.path("/sim/board.conf"), "a") as f:
             f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
 
-    def trace(self):
-        return self.read("/sim/trace.log", "").splitlines()
-
     def program(self, name="obraBi_to_screen", copy=False):
         """The binary under a name (the name picks the log): a link to the build's binary, or a
         copy where another user must run it from the board directory."""
@@ -106,9 +93,6 @@ class Board:
                 os.symlink(os.path.abspath(BIN), path)
         return path
 
-    def cleanup(self):
-        shutil.rmtree(self.root, ignore_errors=True)
-
 
 class Process:
     """obraBi running on a board; its standard output and error are collected line by line."""
@@ -121,7 +105,7 @@ class Process:
             argv = ["ip", "netns", "exec", netns] + argv
         elif os.geteuid() == 0:  # loopback of its own: bridges side by side share no port
             argv = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + argv
-        self.board, self.lines, self.errors, self._lock = board, [], [], threading.Lock()
+        self.board, self.lines, self.errors = board, [], []
         self.proc = subprocess.Popen(argv, env=dict(os.environ, OBRABI_ROOT=board.root),
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      stdin=subprocess.DEVNULL)
@@ -132,26 +116,21 @@ class Process:
 
     def _read(self, stream, into):
         for raw in iter(stream.readline, b""):
-            with self._lock:
-                into.append(raw.decode(errors="replace").rstrip("\n"))
+            into.append(raw.decode(errors="replace").rstrip("\n"))  # one atomic append
 
     def output(self):
-        with self._lock:
-            return list(self.lines)
+        return list(self.lines)
 
     def error_output(self):
-        with self._lock:
-            return list(self.errors)
+        return list(self.errors)
 
     def find(self, text):
         return next((l for l in self.output() if text in l), None)
 
     def wait_for(self, text, timeout=START_TIMEOUT):
-        """Waits for a line of standard output that contains text; returns it or None."""
         wait_until(lambda: self.find(text) is not None or self.proc.poll() is not None, timeout)
         if self.find(text) is None and self.proc.poll() is not None:
-            for t in self._readers:  # what the process wrote last
-                t.join(5)
+            self.wait_exit()  # what the process wrote last
         return self.find(text)
 
     def count(self, text):
@@ -172,9 +151,7 @@ class Process:
     def stop(self):
         if self.proc.poll() is None:
             self.proc.kill()
-            self.proc.wait()
-        for t in self._readers:
-            t.join(5)
+        self.wait_exit()
         for stream in (self.proc.stdout, self.proc.stderr):
             stream.close()
 
@@ -190,7 +167,7 @@ class BoardTestCase(unittest.TestCase):
         for p in self.procs:
             p.stop()
         for b in self.boards:
-            b.cleanup()
+            shutil.rmtree(b.root, ignore_errors=True)
         reports = [(p.proc.args, l) for p in self.procs for l in p.error_output()
                    if any(m in l for m in SANITIZER_MARKS)]
         self.assertEqual(reports, [], "sanitizer reports on standard error")
@@ -229,7 +206,7 @@ class NetworkTestCase(BoardTestCase):
         return self.net.popen(host, argv, **kw)
 
     def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956):
-        self.assertEqual(self.tool(host, "send", self.net.addr[dest], port, count, burst, pause,
+        self.assertEqual(self.tool(host, self.net.addr[dest], port, count, burst, pause,
                                    payloads).wait(300), 0)
 
     def intercom(self, host, peer="", seed=1, frame_us=20000, para=None, env=None, logs=True,
@@ -275,23 +252,9 @@ def gaps(counters):
     return lost, other, breaks[:5]
 
 
-def read_pcap(path):
-    """The IPv4/UDP datagrams of a pcap file: dicts of tos, src, dport, payload."""
-    with open(path, "rb") as f:
-        data = f.read()
-    out, at = [], 24
-    while at + 16 <= len(data):
-        length = struct.unpack("<I", data[at + 8:at + 12])[0]
-        ip = data[at + 16 + 14:at + 16 + length]
-        at += 16 + length
-        udp = ip[(ip[0] & 0x0F) * 4:]
-        out.append({"tos": ip[1], "src": socket.inet_ntoa(ip[12:16]),
-                    "dport": struct.unpack("!H", udp[2:4])[0],
-                    "payload": udp[8:struct.unpack("!H", udp[4:6])[0]]})
-    return out
-
-
 def tool_send(dest, port, count, burst, pause, payloads):
+    """COUNT datagrams in bursts of BURST, PAUSE seconds apart, cycling through PAYLOADS: sizes
+    N (a whole packet of A-law silence cut or padded to N bytes) or xHEX (those bytes)."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
     items = [bytes.fromhex(p[1:]) if p.startswith("x") else (PACKET + bytes(65536))[:int(p)]
@@ -302,30 +265,5 @@ def tool_send(dest, port, count, burst, pause, payloads):
             time.sleep(float(pause))
 
 
-def tool_capture(iface, path, timeout, *ports):
-    s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0003))  # ETH_P_ALL
-    s.bind((iface, 0))
-    s.settimeout(0.5)
-    stop = []  # TERM ends the capture between two frames, so the file stays whole
-    signal.signal(signal.SIGTERM, lambda *_: stop.append(1))
-    print("ready", flush=True)
-    deadline = time.monotonic() + float(timeout)
-    with open(path, "wb") as f:
-        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))  # Ethernet pcap
-        while time.monotonic() < deadline and not stop:
-            try:
-                frame = s.recv(65535)
-            except socket.timeout:
-                continue
-            ihl = (frame[14] & 0x0F) * 4 if len(frame) > 42 else 0
-            if not ihl or frame[12:14] != b"\x08\x00" or frame[23] != 17 or \
-                    str(struct.unpack("!H", frame[16 + ihl:18 + ihl])[0]) not in ports:
-                continue
-            now = time.time()
-            f.write(struct.pack("<IIII", int(now), int(now % 1 * 1e6), len(frame), len(frame)))
-            f.write(frame)
-            f.flush()
-
-
 if __name__ == "__main__":
-    {"send": tool_send, "capture": tool_capture}[sys.argv[1]](*sys.argv[2:])
+    tool_send(*sys.argv[1:])

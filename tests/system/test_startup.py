@@ -18,8 +18,8 @@ AUDIO_OPEN = "init Audio Device(/dev/codec_audioBi)...."
 DUMP = "/tmp/.env.d.result.obraBi_to_screen"
 
 
-def without(key, **changes):
-    return {k: v for k, v in dict(VALID, **changes).items() if k != key}
+def without(key):
+    return {k: v for k, v in VALID.items() if k != key}
 
 
 def unlink(node):
@@ -46,60 +46,57 @@ def unreadable_para(b):
     return {"program": b.program(copy=True), "user": 65534}
 
 
-WAIT = lambda v: "WAIT=%s\n" % v + "".join(f"{k}={x}\n" for k, x in VALID.items())  # noqa
+def case(name, outcome, texts=(), para=VALID, prepare=None, intercomm="1", **conf):
+    return name, para, conf, intercomm, prepare, outcome, list(texts)
 
-# (case, parameter file, board.conf, INTERCOMM, prepare, outcome, texts seen exactly once).
+
+def wait_para(value):
+    return "WAIT=%s\n" % value + "".join(f"{k}={v}\n" for k, v in VALID.items())
+
+
+def invalid(key, value=""):
+    return ["/var/obraBi_para/%s : %s, invalid" % (key, value)]
+
+
 # Outcome: an exit status, "signal", "parked" (alive, even after SIGUSR1) or "runs" (reaches
-# the audio device). Rows of status 1 run in host a's namespace, at its address.
+# the audio device); texts each seen once. Rows of status 1 run in host a's namespace.
 CASES = (
-    ("no memory device", VALID, {}, "1", unlink("/dev/mem"), 0,
-     ["Error: /dev/kmem does not exist"]),
-    ("OUT_DEST missing", without("OUT_DEST"), {}, "1", None, 0,
-     ["/var/obraBi_para/OUT_DEST : , invalid"]),
-    ("OUT_DEST broadcast", dict(VALID, OUT_DEST="255.255.255.255"), {}, "1", None, 0,
-     ["/var/obraBi_para/OUT_DEST : 255.255.255.255, invalid"]),
-    ("OUT_SRC out of range", dict(VALID, OUT_SRC="10.0.0.300"), {}, "1", None, 0,
-     ["/var/obraBi_para/OUT_SRC : 10.0.0.300, invalid"]),
-    ("IN_DEST a name", dict(VALID, IN_DEST="host%x"), {}, "1", None, 0,
-     ["/var/obraBi_para/IN_DEST : host%x, invalid"]),
-    ("IN_SRC empty", dict(VALID, IN_SRC=""), {"variant": "0x2D52"}, "1", None, 0,
-     ["/var/obraBi_para/IN_SRC : , invalid"]),
-    ("IN_SRC missing on 0x2D52", without("IN_SRC"), {"variant": "0x2D52"}, "1", None, 0,
-     ["/var/obraBi_para/IN_SRC : , invalid"]),
-    ("only the first invalid named", dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere"), {},
-     "1", None, 0, ["/var/obraBi_para/OUT_DEST : nowhere, invalid"]),
-    ("FIFO as parameter file", VALID, {}, "1", fifo_para, 0,
-     ["/var/obraBi_para/OUT_DEST : , invalid"]),
-    ("audio node unopenable", VALID, {}, "1", dangling_audio_node, 0,
-     ["make device .../dev/codec_audioBi...", "Error! open /dev/codec_audioBi",
-      "Error! open fd_audioDev"]),
-    ("no SPI port", VALID, {}, "1", unlink("/dev/spidev.1"), "signal",
-     ["can't open spidev.1", "can't open device"]),
-    ("receive port taken", {}, {}, "1", "hold", 1,
-     ["init Receiver !!!!!", "Server-bind() error lol!"]),
+    case("no memory device", 0, ["Error: /dev/kmem does not exist"], prepare=unlink("/dev/mem")),
+    case("OUT_DEST missing", 0, invalid("OUT_DEST"), without("OUT_DEST")),
+    case("OUT_DEST broadcast", 0, invalid("OUT_DEST", "255.255.255.255"),
+         dict(VALID, OUT_DEST="255.255.255.255")),
+    case("OUT_SRC out of range", 0, invalid("OUT_SRC", "10.0.0.300"),
+         dict(VALID, OUT_SRC="10.0.0.300")),
+    case("IN_DEST a name", 0, invalid("IN_DEST", "host%x"), dict(VALID, IN_DEST="host%x")),
+    case("IN_SRC empty", 0, invalid("IN_SRC"), dict(VALID, IN_SRC=""), variant="0x2D52"),
+    case("IN_SRC missing on 0x2D52", 0, invalid("IN_SRC"), without("IN_SRC"), variant="0x2D52"),
+    case("only the first invalid named", 0, invalid("OUT_DEST", "nowhere"),
+         dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere")),
+    case("FIFO as parameter file", 0, invalid("OUT_DEST"), prepare=fifo_para),
+    case("audio node unopenable", 0, ["make device .../dev/codec_audioBi...",
+                                      "Error! open /dev/codec_audioBi", "Error! open fd_audioDev"],
+         prepare=dangling_audio_node),
+    case("no SPI port", "signal", ["can't open spidev.1", "can't open device"],
+         prepare=unlink("/dev/spidev.1")),
+    case("receive port taken", 1, ["init Receiver !!!!!", "Server-bind() error lol!"], {},
+         prepare="hold"),
     # 198.18.0.99 is no address of the host (qemu-user refuses IP_MULTICAST_IF for any).
-    ("multicast interface", dict(OUT_DEST="239.1.2.3", OUT_SRC="198.18.0.99"), {}, "1", None,
-     1, ["init Receiver !!!!!", "setsockopt error...!"]),
+    case("multicast interface", 1, ["init Receiver !!!!!", "setsockopt error...!"],
+         dict(OUT_DEST="239.1.2.3", OUT_SRC="198.18.0.99")),
     # inet_addr accepts the trailing blank, the name lookup does not.
-    ("name lookup", dict(OUT_DEST="127.0.0.1 "), {}, "1", None, 1,
-     ["init Receiver !!!!!", "get peer hostbyname() error lol!"]),
-    ("no parameter file", VALID, {}, "1", unlink("/var/obraBi_para"), "parked",
-     ["no /var/obraBi_para"]),
-    ("unreadable parameter file", VALID, {}, "1", unreadable_para, "parked",
-     ["no /var/obraBi_para"]),
-    ("WAIT=on", WAIT("on"), {}, "1", None, "parked", ["WAIT is on"]),
-    ("WAIT=on CR", WAIT("on\r"), {}, "1", None, "parked", ["WAIT is on"]),
-    ("FPGA version 256", VALID, {"fpga_version": "0x100"}, "1", None, "parked",
-     ["init Conversion table....."]),
-    ("INTERCOMM=0", VALID, {}, "0", None, "parked", ["init Conversion table....."]),
-    ("WAIT=ON", WAIT("ON"), {}, "1", None, "runs", []),
-    ("WAIT=off", WAIT("off"), {}, "1", None, "runs", []),
-    ("WAIT=on blank", WAIT("on "), {}, "1", None, "runs", []),
-    ("INTERCOMM=00", VALID, {}, "00", None, "runs", []),
-    ("INTERCOMM= 0", VALID, {}, " 0", None, "runs", []),
-    ("INTERCOMM missing", VALID, {}, None, None, "runs", []),
-    ("IN_SRC missing on 0x2D54", without("IN_SRC"), {"variant": "0x2D54"}, "1", None, "runs", []),
-)
+    case("name lookup", 1, ["init Receiver !!!!!", "get peer hostbyname() error lol!"],
+         dict(OUT_DEST="127.0.0.1 ")),
+    case("no parameter file", "parked", ["no /var/obraBi_para"],
+         prepare=unlink("/var/obraBi_para")),
+    case("unreadable parameter file", "parked", ["no /var/obraBi_para"], prepare=unreadable_para),
+    case("WAIT=on", "parked", ["WAIT is on"], wait_para("on")),
+    case("WAIT=on CR", "parked", ["WAIT is on"], wait_para("on\r")),
+    case("FPGA version 256", "parked", ["init Conversion table....."], fpga_version="0x100"),
+    case("INTERCOMM=0", "parked", ["init Conversion table....."], intercomm="0"),
+    case("IN_SRC missing on 0x2D54", "runs", para=without("IN_SRC"), variant="0x2D54"),
+    case("INTERCOMM missing", "runs", intercomm=None),
+) + tuple(case("WAIT=%r" % v, "runs", para=wait_para(v)) for v in ("ON", "off", "on ")) + \
+    tuple(case("INTERCOMM=%r" % v, "runs", intercomm=v) for v in ("00", " 0", "1"))
 
 
 class StartupTest(NetworkTestCase):
@@ -168,25 +165,22 @@ class StartupTest(NetworkTestCase):
         self.assertIn("scripts/new-board", r.stderr)
 
 
-def ak(reg, value):
-    return "%02x%02x" % (0xA0 | reg, value)
-
-
-# One AK5701 set-up at 8000 Hz: the sequence, gain 0 and the ALC on.
-ADC_RUN = [ak(r, v) for r, v in (
+# One AK5701 set-up at 8000 Hz: the sequence, gain 0 and the ALC on; the MAX9850 set-up.
+ADC_RUN = ["%02x%02x" % (0xA0 | r, v) for r, v in (
     (0x11, 0x35), (0x14, 0x23), (0x10, 0x07), (0x16, 0x04), (0x11, 0x37), (0x15, 0x20),
     (0x11, 0x35), (0x14, 0x23), (0x15, 0x20), (0x10, 0x07), (0x16, 0x04), (0x11, 0x37),
     (0x18, 0xA1), (0x19, 0xA1), (0x13, 0x00), (0x12, 0x10), (0x12, 0x10), (0x10, 0x04),
     (0x10, 0x07), (0x13, 0x00), (0x1C, 0x80))]
 DAC = ((0x05, 0xFC), (0x03, 0x09), (0x04, 0x00), (0x06, 0x00), (0x08, 0x80), (0x09, 0x10),
        (0x0A, 0x00), (0x07, 0x49), (0x09, 0x60), (0x05, 0xFD))
-CONTROL = "/dev/mem reg 0x22="
+CONTROL, AUDIO = "/dev/mem reg 0x22=", "/dev/codec_audioBi "
+AUDIO_B, AUDIO_D = AUDIO + "0xb arg=0x0", AUDIO + "0xd arg=0x0"
 
 
 class BringupTest(NetworkTestCase):
     def test_codec_set_up_on_each_board(self):
-        # (board.conf, node removed first, DAC address (None: no I2C driver), GPIO line or
-        # None: the codec is run by the FPGA control bit)
+        # (board.conf, node removed first, DAC address (None: no I2C driver), GPIO line that
+        # runs the codec, or None: the FPGA control bit does)
         rows = (({"variant": "0x2D54", "fpga_version": "0x0102"}, None, 0x20, None),
                 ({"variant": "0x2D52", "fpga_version": "0x0102"}, None, 0x22, None),
                 ({"variant": "0x2D54", "fpga_version": "0x0101"}, "/dev/codec_audioBi", 0x20, 11),
@@ -199,11 +193,12 @@ class BringupTest(NetworkTestCase):
             runs.append((b, self.start(b), conf, missing, dac, line))
         for b, p, conf, missing, dac, line in runs:
             with self.subTest(conf=conf, missing=missing):
+                traced = lambda: b.read("/sim/trace.log", "").splitlines()  # noqa: E731
                 # Complete with the receive loop's first request, 0x0D.
-                self.assertTrue(wait_until(lambda: "/dev/codec_audioBi 0xd arg=0x0" in b.trace()
-                                           or not p.alive()), p.output() + p.error_output())
+                self.assertTrue(wait_until(lambda: AUDIO_D in traced() or not p.alive()),
+                                p.output() + p.error_output())
                 self.assertTrue(p.alive(), p.output())
-                trace, out = b.trace(), p.output()
+                out, trace = p.output(), traced()
                 self.assertEqual(p.count("init ADC(1):AK5701 (8000Hz),Port:1 "), 3, out)
                 self.assertEqual(p.count("end of Ak5701...."), 3, out)
                 spi = [l.split(" tx=")[1] for l in trace if l.startswith("/dev/spidev.1 ") and
@@ -219,23 +214,21 @@ class BringupTest(NetworkTestCase):
                                        (dac, r, v) for r, v in DAC])
                 self.assertEqual(p.count("init MAX9850 4 Intercomm (8000Hz) "), 1, out)
                 # A 0x0B follows the last DAC write, before the receive loop starts with 0x0D.
-                after = [l for l in trace[trace.index(i2c[-1]):] if l.startswith("/dev/codec_audioBi ")]
-                self.assertIn("/dev/codec_audioBi 0xb arg=0x0",
-                              after[:after.index("/dev/codec_audioBi 0xd arg=0x0")], after)
+                after = [l for l in trace[trace.index(i2c[-1]):] if l.startswith(AUDIO)]
+                self.assertIn(AUDIO_B, after[:after.index(AUDIO_D)], after)
                 if missing:
                     self.assertIn("make device .../dev/codec_audioBi...\r", out)
                     self.assertIn("/dev/codec_audioBi mknod mode=0x21f8 dev=247:0", trace)
                 gpio = [l for l in trace if l.startswith("/dev/codec-gpio1 ")]
                 control = [int(l[len(CONTROL):], 16) & 1 for l in trace if l.startswith(CONTROL)]
                 if line is None:  # set at start, pulsed low by each ADC set-up, set at the end
-                    self.assertEqual(gpio, [])
-                    self.assertEqual(control[-1], 1, control)
+                    self.assertEqual((gpio, control[-1:]), ([], [1]), control)
                     self.assertGreaterEqual(control.count(0), 2, control)
                 else:
                     self.assertEqual(gpio, ["/dev/codec-gpio1 0x%x arg=0x1" % (0x02000000 | line)])
                     self.assertEqual(control, [])
-                    self.assertLess(trace.index(gpio[0]), next(
-                        i for i, l in enumerate(trace) if l.startswith("/dev/spidev.1 ")))
+                    self.assertLess(trace.index(gpio[0]), trace.index(
+                        next(l for l in trace if l.startswith("/dev/spidev.1 "))))
 
 
 if __name__ == "__main__":
