@@ -10,7 +10,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -95,7 +94,7 @@ class Board:
 
 
 class Process:
-    """obraBi running on a board; its standard output and error are collected line by line."""
+    """obraBi running on a board; its standard output and error go to files read on demand."""
 
     def __init__(self, board, program, netns=None, user=None):
         argv = EMULATOR + [program]
@@ -105,32 +104,26 @@ class Process:
             argv = ["ip", "netns", "exec", netns] + argv
         elif os.geteuid() == 0:  # loopback of its own: bridges side by side share no port
             argv = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + argv
-        self.board, self.lines, self.errors = board, [], []
+        self.board, self.files = board, [tempfile.TemporaryFile(), tempfile.TemporaryFile()]
         self.proc = subprocess.Popen(argv, env=dict(os.environ, OBRABI_ROOT=board.root),
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     stdout=self.files[0], stderr=self.files[1],
                                      stdin=subprocess.DEVNULL)
-        self._readers = [threading.Thread(target=self._read, args=a, daemon=True)
-                         for a in ((self.proc.stdout, self.lines), (self.proc.stderr, self.errors))]
-        for t in self._readers:
-            t.start()
 
-    def _read(self, stream, into):
-        for raw in iter(stream.readline, b""):
-            into.append(raw.decode(errors="replace").rstrip("\n"))  # one atomic append
+    def _lines(self, f):
+        text = os.pread(f.fileno(), 1 << 26, 0).decode(errors="replace")
+        return text[:text.rfind("\n") + 1].split("\n")[:-1]  # whole lines
 
     def output(self):
-        return list(self.lines)
+        return self._lines(self.files[0])
 
     def error_output(self):
-        return list(self.errors)
+        return self._lines(self.files[1])
 
     def find(self, text):
         return next((l for l in self.output() if text in l), None)
 
     def wait_for(self, text, timeout=START_TIMEOUT):
         wait_until(lambda: self.find(text) is not None or self.proc.poll() is not None, timeout)
-        if self.find(text) is None and self.proc.poll() is not None:
-            self.wait_exit()  # what the process wrote last
         return self.find(text)
 
     def count(self, text):
@@ -138,22 +131,17 @@ class Process:
 
     def wait_exit(self, timeout=START_TIMEOUT):
         try:
-            status = self.proc.wait(timeout)
+            return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
             return None
-        for t in self._readers:
-            t.join(5)
-        return status
 
     def alive(self):
         return self.proc.poll() is None
 
     def stop(self):
-        if self.proc.poll() is None:
+        if self.alive():
             self.proc.kill()
-        self.wait_exit()
-        for stream in (self.proc.stdout, self.proc.stderr):
-            stream.close()
+        self.proc.wait()
 
 
 class BoardTestCase(unittest.TestCase):
@@ -170,6 +158,8 @@ class BoardTestCase(unittest.TestCase):
             shutil.rmtree(b.root, ignore_errors=True)
         reports = [(p.proc.args, l) for p in self.procs for l in p.error_output()
                    if any(m in l for m in SANITIZER_MARKS)]
+        for f in (f for p in self.procs for f in p.files):
+            f.close()
         self.assertEqual(reports, [], "sanitizer reports on standard error")
 
     def board(self, **kw):
