@@ -191,13 +191,12 @@ class NetworkTestCase(BoardTestCase):
     def tearDownClass(cls):
         cls.net.close()
 
-    def tool(self, host, *args, **kw):
-        argv = [sys.executable, os.path.abspath(__file__)] + [str(a) for a in args]
-        return self.net.popen(host, argv, **kw)
-
-    def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956):
-        self.assertEqual(self.tool(host, self.net.addr[dest], port, count, burst, pause,
-                                   payloads).wait(300), 0)
+    def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):
+        """Runs tool_send on host, to dest; returns at once when not told to wait."""
+        p = self.net.popen(host, [sys.executable, os.path.abspath(__file__), self.net.addr[dest]]
+                           + [str(a) for a in (port, count, burst, pause, payloads)])
+        self.assertEqual(p.wait(300) if wait else 0, 0)
+        return p
 
     def intercom(self, host, peer="", seed=1, frame_us=20000, para=None, env=None, logs=True,
                  **conf):

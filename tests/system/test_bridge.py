@@ -1,6 +1,6 @@
 """Simulated intercoms on hosts in network namespaces: audio both ways bit-exact, datagrams on
 the wire and in the Wireshark dissector, foreign and malformed senders, floods, peers stopped and
-restarted, counters, a soak. Boards log the counter of every frame captured and played: a gap
+restarted, counters. Boards log the counter of every frame captured and played: a gap
 in the played counters is a frame the peer sent that was never played."""
 
 import os
@@ -22,13 +22,9 @@ TSHARK_FIELDS = ("ip.src", "ip.dsfield", "udp.dstport", "udp.length", "udp.paylo
                  "frame.protocols", "obrabi.head0", "obrabi.head1", "obrabi.marker",
                  "obrabi.counter", "obrabi.counter_gap", "obrabi.silent", "_ws.expert.message")
 WRONG_HEAD = bytes([3, 0, 2, 0]) + PACKET[4:]
-# Soak: 2000 frames a second each way; under qemu the emulated bridge and device do not keep
-# that pace on a loaded machine, so there it runs at 500.
-SOAK_FRAME_US, SOAK_SECONDS = (2000, 10) if EMULATOR else (500, 20)
 
 
-def proc_status(pid):
-    """Resident memory in KiB and the number of open descriptors of a process."""
+def proc_status(pid):  # resident KiB and open descriptors
     with open("/proc/%d/status" % pid) as f:
         rss = next(int(l.split()[1]) for l in f if l.startswith("VmRSS:"))
     return rss, len(os.listdir("/proc/%d/fd" % pid))
@@ -56,17 +52,8 @@ class BridgeTest(NetworkTestCase):
     def assert_unbroken(self, board, since_us, what):
         """Every frame the peer sent after since_us was played once, in order."""
         lost, other, breaks = gaps([e[2] for e in self.plays(board, since_us)])
-        peer = next(b for b in self.boards if b.host != board.host)
-        ring = [e for e in audio.read_events(peer.path("/sim/capture.log"))
-                if e[0] == "drop" and e[1] > since_us]
         self.assertEqual((lost, other), (0, 0), "%s: lost, repeated or reordered; first breaks "
-                         "%s; %d dropped from the sender's full ring" % (what, breaks, len(ring)))
-
-    def pair(self, **kw):
-        a, b = self.intercom("a", "b", seed=1, **kw), self.intercom("b", "a", seed=2, **kw)
-        pa, pb = self.run_bridge(a), self.run_bridge(b)
-        self.wait_plays(b, 10)
-        return a, b, pa, pb
+                         "%s" % (what, breaks))
 
     def test_unicast_both_ways(self):
         addr = self.net.addr
@@ -207,68 +194,38 @@ class BridgeTest(NetworkTestCase):
         self.assert_exact(b, a)
         self.assertFalse(any("can't join" in l for l in pa.output() + pb.output()))
 
-    def test_flood_of_foreign_and_malformed_datagrams_loses_no_frame(self):
-        a, b, pa, pb = self.pair()
+    def test_flood_stop_and_restart_lose_no_frame(self):
+        a, b = self.intercom("a", "b", seed=1), self.intercom("b", "a", seed=2)
+        pa, pb = self.run_bridge(a), self.run_bridge(b)
+        self.wait_plays(b, 10)
         before = self.plays(b)[-1][1]
+        first = [proc_status(p.proc.pid) for p in (pa, pb)]
         # C: 10,000 foreign whole packets a second for about 4 s; A's address: 300 a second of
         # every wrong size, up to the largest UDP payload.
-        floods = [self.tool("c", self.net.addr["b"], 4956, 40000, 200, 0.02, "776"),
-                  self.tool("a", self.net.addr["b"], 4956, 1200, 6, 0.02,
-                            "0,1,775,777,1500,65507")]
-        for f in floods:
-            self.assertEqual(f.wait(300), 0)
+        floods = [self.send("c", "b", 40000, "776", 200, 0.02, wait=False),
+                  self.send("a", "b", 1200, "0,1,775,777,1500,65507", 6, 0.02, wait=False)]
+        self.assertEqual([f.wait(300) for f in floods], [0, 0])
         self.wait_plays(b, 20, since_us=time.time() * 1e6)
         self.assert_unbroken(b, before - 1, "under the flood")
-        self.assertIsNotNone(pb.wait_for("bytes dropped"))
-        self.assertTrue(pa.alive() and pb.alive())
-
-    def test_peer_stopped_continued_killed_and_started_again(self):
-        a, b, pa, pb = self.pair()
+        for p, (rss, fds) in zip((pa, pb), first):  # nothing leaked by the flood
+            self.assertEqual(proc_status(p.proc.pid)[1], fds, "descriptors")
+            # A few pages of slack for late-touched stack and, under qemu, translated code;
+            # the thread sanitizer's own history grows with every access.
+            if SANITIZER != "thread":
+                self.assertLessEqual(proc_status(p.proc.pid)[0] - rss, 1024 if EMULATOR else 64)
         os.kill(pa.proc.pid, signal.SIGSTOP)
         time.sleep(0.5)  # well within A's capture ring (64 frames, 1.28 s): nothing is dropped
         resumed = time.time() * 1e6
         os.kill(pa.proc.pid, signal.SIGCONT)
         # The frames A held while stopped arrive back to back, and the stream goes on.
         self.wait_plays(b, 60, since_us=resumed)
-        self.assert_unbroken(b, 0, "across the stop")
+        self.assert_unbroken(b, before - 1, "across the stop")
         pa.stop()
         pa = self.run_bridge(a)
         started = time.time() * 1e6  # what the old process sent was played long before
         self.wait_plays(b, 30, since_us=started)
         self.assert_unbroken(b, started, "from the restarted peer")
         self.assertTrue(pb.alive())
-
-    def test_soak_at_a_fast_frame_rate(self):
-        # A's stream to B is logged; B's to A runs unlogged, to spare the loaded machine.
-        a = self.intercom("a", "b", frame_us=SOAK_FRAME_US, logs=False, capture_log="capture.log")
-        b = self.intercom("b", "a", frame_us=SOAK_FRAME_US, logs=False, playback_log="playback.log")
-        procs = (self.run_bridge(a), self.run_bridge(b))
-        self.wait_plays(b, 200)
-        time.sleep(2)  # past start-up: buffers, stacks and code paths are all in use
-        start = time.time() * 1e6
-        first = [proc_status(p.proc.pid) for p in procs]
-        time.sleep(SOAK_SECONDS)
-        last = [proc_status(p.proc.pid) for p in procs]
-        end = time.time() * 1e6
-        self.wait_plays(b, 1, since_us=end + 1e6)  # what A sent by the end has arrived
-        events = audio.read_events(a.path("/sim/capture.log"))
-        sent = [e[2] for e in events if e[0] == "read" and start < e[1] <= end]
-        played = [e[2] for e in self.plays(b, start)]
-        self.assertGreater(len(sent), 1000)
-        self.assertEqual(gaps(played)[1], 0, "repeated or reordered")
-        missing = sorted(set(sent) - set(played))
-        self.assertFalse(missing, "%d of %d frames not played" % (len(missing), len(sent)))
-        # A frame that never left A was dropped from its full capture ring (32 ms here): on a
-        # loaded machine a few in a hundred. A transmit path that looked at the ring once per
-        # 1 ms instead of waiting on it would drop half of them.
-        ring = [e for e in events if e[0] == "drop" and start < e[1] <= end]
-        self.assertLess(len(ring), len(sent) / 10, "frames dropped from A's capture ring")
-        for (rss, fds), (rss_end, fds_end) in zip(first, last):
-            self.assertEqual(fds_end, fds, "descriptors")
-            # A few pages of slack for late-touched stack and, under qemu, translated code;
-            # the thread sanitizer's own history grows with every access.
-            if SANITIZER != "thread":
-                self.assertLessEqual(rss_end - rss, 1024 if EMULATOR else 64, "VmRSS (KiB)")
 
 
 if __name__ == "__main__":
