@@ -21,20 +21,19 @@ sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
 from obrabi_netns import Network  # noqa: E402
 
-# Generous bounds: the start-up sleeps on purpose, and qemu runs the PowerPC build slowly.
-START_TIMEOUT = 120.0
 SANITIZER_MARKS = ("ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error")
 PACKET = bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * 772  # whole, from no bridge
+# A network of its own, loopback only: bridges side by side share no port.
+OWN_NET = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"]
 
 
-def wait_until(predicate, timeout=START_TIMEOUT, step=0.05):
-    """Polls predicate until it is true or the timeout passes; returns its last value."""
+def wait_until(predicate, timeout=120.0, step=0.05):
+    """Polls predicate until it is true or the timeout passes; returns its last value. The
+    bounds are generous: the start-up sleeps on purpose, and qemu runs PowerPC slowly."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
+    while not (value := predicate()) and time.monotonic() < deadline:
         time.sleep(step)
+    return value
 
 
 class Board:
@@ -46,12 +45,13 @@ class Board:
         subprocess.run([os.path.join(SOURCE, "scripts", "new-board"), self.root], check=True,
                        stdout=subprocess.DEVNULL)
         if para is not None:
-            if isinstance(para, dict):
-                para = "".join(f"{k}={v}\n" for k, v in para.items())
-            self.write("/var/obraBi_para", para)
+            self.write("/var/obraBi_para", para if isinstance(para, str) else
+                       "".join(f"{k}={v}\n" for k, v in para.items()))
         self.configure(**(conf or {}))
-        for key, value in (env or {}).items():
-            self.set_env(key, value)
+        for key, value in (env or {}).items():  # the main environment store; None removes
+            lines = [l + "\n" for l in self.read("/sim/env.main", "").splitlines()
+                     if not l.startswith(key + "=")]
+            self.write("/sim/env.main", "".join(lines) + (f"{key}={value}\n" if value else ""))
 
     def path(self, logical):
         return self.root + logical
@@ -68,12 +68,6 @@ class Board:
         except FileNotFoundError:
             return default
 
-    def set_env(self, key, value):
-        """Sets a key of the main environment store (None removes it)."""
-        lines = [l + "\n" for l in self.read("/sim/env.main", "").splitlines()
-                 if not l.startswith(key + "=")]
-        self.write("/sim/env.main", "".join(lines) + ("" if value is None else f"{key}={value}\n"))
-
     def configure(self, **settings):
         """Adds settings to sim/board.conf (fpga_version=0x101, ...)."""
         with open(self.path("/sim/board.conf"), "a") as f:
@@ -84,12 +78,10 @@ class Board:
         copy where another user must run it from the board directory."""
         path = os.path.join(self.root, "sim", "bin", name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if not os.path.lexists(path):
-            if copy:
-                shutil.copy(BIN, path)
-                os.chmod(path, 0o755)
-            else:
-                os.symlink(os.path.abspath(BIN), path)
+        if copy and not os.path.exists(path):
+            shutil.copy(BIN, path)
+        elif not os.path.lexists(path):
+            os.symlink(os.path.abspath(BIN), path)
         return path
 
 
@@ -100,36 +92,30 @@ class Process:
         argv = EMULATOR + [program]
         if user is not None:
             argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
-        if netns:
-            argv = ["ip", "netns", "exec", netns] + argv
-        elif os.geteuid() == 0:  # loopback of its own: bridges side by side share no port
-            argv = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + argv
+        argv = ["ip", "netns", "exec", netns] + argv if netns else OWN_NET + argv
         self.board, self.files = board, [tempfile.TemporaryFile(), tempfile.TemporaryFile()]
         self.proc = subprocess.Popen(argv, env=dict(os.environ, OBRABI_ROOT=board.root),
                                      stdout=self.files[0], stderr=self.files[1],
                                      stdin=subprocess.DEVNULL)
 
-    def _lines(self, f):
-        text = os.pread(f.fileno(), 1 << 26, 0).decode(errors="replace")
+    def output(self, which=0):
+        text = os.pread(self.files[which].fileno(), 1 << 26, 0).decode(errors="replace")
         return text[:text.rfind("\n") + 1].split("\n")[:-1]  # whole lines
 
-    def output(self):
-        return self._lines(self.files[0])
-
     def error_output(self):
-        return self._lines(self.files[1])
+        return self.output(1)
 
     def find(self, text):
         return next((l for l in self.output() if text in l), None)
 
-    def wait_for(self, text, timeout=START_TIMEOUT):
-        wait_until(lambda: self.find(text) is not None or self.proc.poll() is not None, timeout)
+    def wait_for(self, text, timeout=120):
+        wait_until(lambda: self.find(text) is not None or not self.alive(), timeout)
         return self.find(text)
 
     def count(self, text):
         return sum(1 for l in self.output() if text in l)
 
-    def wait_exit(self, timeout=START_TIMEOUT):
+    def wait_exit(self, timeout=120):
         try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -144,9 +130,22 @@ class Process:
         self.proc.wait()
 
 
-class BoardTestCase(unittest.TestCase):
-    """Boards and processes are removed and stopped after each test; a sanitizer report on
-    standard error fails the test, whatever the test itself looked at."""
+class SystemTest(unittest.TestCase):
+    """Tests on hosts a, b and c in network namespaces of the class's own (as root; in CI a
+    missing privilege fails). Boards and processes are removed and stopped after each test;
+    a sanitizer report on standard error fails the test, whatever the test looked at."""
+
+    @classmethod
+    def setUpClass(cls):
+        if os.geteuid() != 0:
+            if os.environ.get("CI"):
+                raise AssertionError("network namespace tests need root")
+            raise unittest.SkipTest("network namespace tests need root")
+        cls.net = Network(["a", "b", "c"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.net.close()
 
     def setUp(self):
         self.boards, self.procs = [], []
@@ -170,27 +169,6 @@ class BoardTestCase(unittest.TestCase):
         self.procs.append(Process(board, program or board.program(name), netns, user))
         return self.procs[-1]
 
-
-def require_root():
-    """Namespaces need root. In CI they must run: there a missing privilege is a failure."""
-    if os.geteuid() != 0:
-        if os.environ.get("CI"):
-            raise AssertionError("network namespace tests need root")
-        raise unittest.SkipTest("network namespace tests need root")
-
-
-class NetworkTestCase(BoardTestCase):
-    """Board tests on hosts a, b and c in network namespaces of the class's own."""
-
-    @classmethod
-    def setUpClass(cls):
-        require_root()
-        cls.net = Network(["a", "b", "c"])
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.net.close()
-
     def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):
         """Runs tool_send on host, to dest; returns at once when not told to wait."""
         p = self.net.popen(host, [sys.executable, os.path.abspath(__file__), self.net.addr[dest]]
@@ -198,18 +176,15 @@ class NetworkTestCase(BoardTestCase):
         self.assertEqual(p.wait(300) if wait else 0, 0)
         return p
 
-    def intercom(self, host, peer="", seed=1, frame_us=20000, para=None, env=None, logs=True,
-                 **conf):
+    def intercom(self, host, peer="", seed=1, para=None, env=None, **conf):
         """A board on host that streams a looped speech-like signal to peer, logging frames."""
         me, other = self.net.addr[host], self.net.addr.get(peer, "")
         b = self.board(para=para or {"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me,
                                      "IN_SRC": other}, conf={"variant": "0x2D52", **conf}, env=env)
         b.host, b.source = host, audio.speech_like(3, seed=seed)
         audio.write_wav(b.path("/sim/mic.wav"), b.source)
-        b.configure(capture="mic.wav", capture_loop=1, frame_us=frame_us)
-        if logs:
-            b.configure(playback="speaker.wav", capture_log="capture.log",
-                        playback_log="playback.log")
+        b.configure(capture="mic.wav", capture_loop=1, frame_us=20000, playback="speaker.wav",
+                    capture_log="capture.log", playback_log="playback.log")
         return b
 
     def run_bridge(self, board, ready="Recv Ip="):

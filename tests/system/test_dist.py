@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from obrabi import BIN, EMULATOR, SOURCE, BoardTestCase, wait_until
+from obrabi import BIN, EMULATOR, OWN_NET, SOURCE, SystemTest, wait_until
 
 SCRIPT = os.path.join(SOURCE, "dist", "obraBi.init")
 BUILD = os.environ.get("OBRABI_BUILD_DIR", "")
@@ -33,7 +33,7 @@ def read(path):
         return f.read()
 
 
-class InitScriptTest(BoardTestCase):
+class InitScriptTest(SystemTest):
     def test_start_status_restart_stop(self):
         for shell in [["sh"]] + ([["busybox", "sh"]] if shutil.which("busybox") else []):
             with self.subTest(shell=" ".join(shell)):
@@ -48,30 +48,27 @@ class InitScriptTest(BoardTestCase):
                            OBRABI_DEFAULTS=b.path("/etc/default/obraBi"))
                 env.pop("OBRABI_BIN", None)
 
-                def run(command, code=0, text=None):
-                    # start in a network of its own: no port shared with other tests
-                    net = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"]
-                    r = subprocess.run((net if "start" in command else []) + shell + [SCRIPT, command],
-                                       env=env, capture_output=True, text=True, timeout=300)
-                    out = (r.stdout + r.stderr).strip()
+                def run(command, code=0, text="", up=False):
+                    """Runs the script; up: the copy in the pid file is then the only one."""
+                    r = subprocess.run((OWN_NET if "start" in command else []) + shell +
+                                       [SCRIPT, command], env=env, capture_output=True,
+                                       text=True, timeout=300)
+                    out, pid = (r.stdout + r.stderr).strip(), int(b.read("/var/run/obraBi.pid", "0"))
                     self.assertEqual(r.returncode, code, (command, out))
-                    if text is not None:
-                        self.assertIn(text % tuple(copies(program)) if "%" in text else text, out)
-                    return int(b.read("/var/run/obraBi.pid", "0"))
+                    self.assertIn(text % pid if "%" in text else text, out)
+                    self.assertEqual(copies(program), [pid] if up else [])
+                    return pid
 
                 run("status", 3)
-                pid = run("start", 0, "obraBi started (pid %d)")
-                self.assertEqual(copies(program), [pid])
+                pid = run("start", 0, "obraBi started (pid %d)", True)
                 log = lambda: b.read("/tmp/.print_obraBi", "")  # noqa: E731
                 self.assertTrue(wait_until(lambda: "Recv Ip=127.0.0.1:4956" in log()), log())
                 self.assertIn("unknown key no_such_key", b.read("/tmp/obraBi.out"))
-                run("status", 0, "obraBi is running (pid %d)")
-                self.assertEqual(run("start", 0, "obraBi already running (pid %d)"), pid)
-                new = run("restart", 0, "")
-                self.assertNotEqual(new, pid)
-                self.assertEqual(copies(program), [new])
+                run("status", 0, "obraBi is running (pid %d)", True)
+                self.assertEqual(run("start", 0, "obraBi already running (pid %d)", True), pid)
+                self.assertNotEqual(run("restart", 0, "", True), pid)
                 run("stop", 0, "obraBi stopped")
-                self.assertEqual((copies(program), os.path.exists(pidfile)), ([], False))
+                self.assertFalse(os.path.exists(pidfile))
                 run("status", 3)
                 run("stop", 0, "obraBi not running")
                 # A pid file left by a copy that died: status says so, start starts afresh.
@@ -79,10 +76,8 @@ class InitScriptTest(BoardTestCase):
                 dead.wait()
                 b.write("/var/run/obraBi.pid", "%d\n" % dead.pid)
                 run("status", 1)
-                pid = run("start")
-                self.assertEqual(copies(program), [pid])
+                run("start", up=True)
                 run("stop")
-                self.assertEqual(copies(program), [])
                 run("reload-everything", 2, "usage:")
 
 

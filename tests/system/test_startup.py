@@ -9,7 +9,7 @@ import sys
 import time
 import unittest
 
-from obrabi import BIN, EMULATOR, NetworkTestCase, wait_until
+from obrabi import BIN, EMULATOR, SystemTest, wait_until
 
 VALID = {"OUT_DEST": "127.0.0.1", "OUT_SRC": "127.0.0.1", "IN_DEST": "127.0.0.1",
          "IN_SRC": "127.0.0.1"}
@@ -114,7 +114,7 @@ CASES = (
     tuple(case("INTERCOMM=%r" % v, "runs", intercomm=v) for v in ("00", " 0"))
 
 
-class StartupTest(NetworkTestCase):
+class StartupTest(SystemTest):
     def test_exit_statuses_parking_and_bring_up(self):
         runs = []
         for name, para, conf, intercomm, prepare, outcome, texts, dac, gpio in CASES:
