@@ -203,19 +203,6 @@ class SystemTest(unittest.TestCase):
             board.host, len(self.plays(board, since_us)), count))
 
 
-def gaps(counters):
-    """(frames lost, repeated or reordered, first breaks) in a run of 16-bit frame counters."""
-    lost = other = 0
-    breaks = []
-    for previous, counter in zip(counters, counters[1:]):
-        step = (counter - previous) & 0xFFFF
-        if step != 1:
-            other += step == 0 or step > 0x8000
-            lost += step - 1 if 0 < step <= 0x8000 else 0
-            breaks.append((previous, counter))
-    return lost, other, breaks[:5]
-
-
 def tool_send(dest, port, count, burst, pause, payloads):
     """COUNT datagrams in bursts of BURST, PAUSE seconds apart, cycling through PAYLOADS: sizes
     N (a whole packet of A-law silence cut or padded to N bytes) or xHEX (those bytes)."""

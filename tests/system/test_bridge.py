@@ -11,8 +11,7 @@ import subprocess
 import time
 import unittest
 
-from obrabi import EMULATOR, PACKET, SANITIZER, SOURCE, SystemTest, audio, gaps, \
-    wait_until
+from obrabi import EMULATOR, PACKET, SANITIZER, SOURCE, SystemTest, audio, wait_until
 
 FIELDS = ("captured", "sent", "send_failures", "received", "played", "dropped_sender",
           "dropped_length")
@@ -51,11 +50,14 @@ class BridgeTest(SystemTest):
 
     def assert_unbroken(self, board, since_us, what):
         """Every frame the peer sent after since_us was played once, in order."""
-        lost, other, breaks = gaps([e[2] for e in self.plays(board, since_us)])
-        self.assertEqual((lost, other), (0, 0), "%s: lost, repeated or reordered; first breaks "
-                         "%s" % (what, breaks))
+        counters = [e[2] for e in self.plays(board, since_us)]
+        breaks = [(c, d) for c, d in zip(counters, counters[1:]) if (d - c) & 0xFFFF != 1]
+        self.assertEqual(breaks[:5], [], "%s: frames lost, repeated or reordered" % what)
 
     def test_unicast_both_ways(self):
+        if not TSHARK:  # scripts/setup installs it; in CI a missing one fails
+            self.assertFalse(os.environ.get("CI"), "tshark is missing")
+            self.skipTest("tshark is not installed")
         addr = self.net.addr
         a = self.intercom("a", "b", seed=1, env={"TOS": "B8"})
         b = self.intercom("b", "a", seed=2)
@@ -67,23 +69,21 @@ class BridgeTest(SystemTest):
         pa = self.run_bridge(a)
         # Foreign packets and, from A's address, packets of wrong lengths: dropped, not played.
         self.send("c", "b", 30, "776")
-        pcap, capture = b.path("/sim/eth0.pcap"), None
-        if TSHARK:
-            capture = self.net.popen("b", [TSHARK, "-n", "-i", "eth0", "-w", pcap, "-f",
-                                           "udp dst port 4956 or udp dst port 49501"],
-                                     stderr=subprocess.PIPE, text=True)
-            self.addCleanup(capture.stderr.close)
-            self.addCleanup(capture.kill)
-            self.assertTrue(any("Capturing on" in l for l in capture.stderr))
+        pcap = b.path("/sim/eth0.pcap")
+        capture = self.net.popen("b", [TSHARK, "-n", "-i", "eth0", "-w", pcap, "-f", "udp dst "
+                                       "port 4956 or udp dst port 49501"], stderr=subprocess.PIPE,
+                                 text=True)
+        self.addCleanup(capture.stderr.close)
+        self.addCleanup(capture.kill)
+        self.assertTrue(any("Capturing on" in l for l in capture.stderr))
         since = time.time() * 1e6
         for port, payload in ((4956, WRONG_HEAD), (49501, PACKET)):
             self.send("c", "b", 1, "x" + payload.hex(), port=port)
         self.send("a", "b", 2, "100,1000")
         self.wait_plays(a, 60, since)
         self.wait_plays(b, 60, since)
-        if capture:
-            capture.terminate()
-            capture.wait(60)
+        capture.terminate()
+        capture.wait(60)
         pa.stop()
         self.assert_exact(a, b)
         self.assert_exact(b, a)
@@ -105,14 +105,7 @@ class BridgeTest(SystemTest):
         self.assertGreaterEqual(n["played"], 60, n)
         self.assertIn(n["captured"] - n["sent"], (0, 1), n)
         self.assertGreater(self.counters(pb)["sent"], n["sent"], "B's transmit side goes on")
-        if not TSHARK:
-            if os.environ.get("CI"):
-                raise AssertionError("tshark is missing (scripts/setup installs it)")
-            self.skipTest("tshark is not installed: nothing seen on the wire")
-        self.on_the_wire(pcap)
-
-    def on_the_wire(self, pcap):
-        """The capture, read by tshark with the dissector."""
+        # On the wire, read by tshark with the dissector.
         args = [TSHARK, "-n", "-r", pcap, "-X", "lua_script:" + os.path.join(
             SOURCE, "dist", "obrabi.lua"), "-T", "fields", "-E", "separator=|", "-E",
             "occurrence=a", "-E", "aggregator=,"] + [w for f in TSHARK_FIELDS for w in ("-e", f)]
