@@ -28,8 +28,7 @@ OWN_NET = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh
 
 
 def wait_until(predicate, timeout=120.0, step=0.05):
-    """Polls predicate until it is true or the timeout passes; returns its last value. The
-    bounds are generous: the start-up sleeps on purpose, and qemu runs PowerPC slowly."""
+    """Polls predicate until it is true or the (generous: qemu is slow) timeout passes."""
     deadline = time.monotonic() + timeout
     while not (value := predicate()) and time.monotonic() < deadline:
         time.sleep(step)
@@ -73,14 +72,11 @@ class Board:
         with open(self.path("/sim/board.conf"), "a") as f:
             f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
 
-    def program(self, name="obraBi_to_screen", copy=False):
-        """The binary under a name (the name picks the log): a link to the build's binary, or a
-        copy where another user must run it from the board directory."""
+    def program(self, name="obraBi_to_screen"):
+        """A link to the build's binary under a name: the name picks the log."""
         path = os.path.join(self.root, "sim", "bin", name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if copy and not os.path.exists(path):
-            shutil.copy(BIN, path)
-        elif not os.path.lexists(path):
+        if not os.path.lexists(path):
             os.symlink(os.path.abspath(BIN), path)
         return path
 
@@ -131,9 +127,8 @@ class Process:
 
 
 class SystemTest(unittest.TestCase):
-    """Tests on hosts a, b and c in network namespaces of the class's own (as root; in CI a
-    missing privilege fails). Boards and processes are removed and stopped after each test;
-    a sanitizer report on standard error fails the test, whatever the test looked at."""
+    """Tests on hosts a, b and c in network namespaces of the class's own (needs root). After
+    each test boards are removed, processes stopped, and any sanitizer report fails it."""
 
     @classmethod
     def setUpClass(cls):
@@ -170,7 +165,6 @@ class SystemTest(unittest.TestCase):
         return self.procs[-1]
 
     def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):
-        """Runs tool_send on host, to dest; returns at once when not told to wait."""
         p = self.net.popen(host, [sys.executable, os.path.abspath(__file__), self.net.addr[dest]]
                            + [str(a) for a in (port, count, burst, pause, payloads)])
         self.assertEqual(p.wait(300) if wait else 0, 0)
