@@ -72,9 +72,9 @@ class Board:
         with open(self.path("/sim/board.conf"), "a") as f:
             f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
 
-    def program(self, name="obraBi_to_screen"):
-        """A link to the build's binary under a name: the name picks the log."""
-        path = os.path.join(self.root, "sim", "bin", name)
+    def program(self, name="bin/obraBi_to_screen"):
+        """A link to the build's binary under sim/NAME: the base name picks the log."""
+        path = os.path.join(self.root, "sim", name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if not os.path.lexists(path):
             os.symlink(os.path.abspath(BIN), path)
@@ -160,8 +160,8 @@ class SystemTest(unittest.TestCase):
         self.boards.append(Board(**kw))
         return self.boards[-1]
 
-    def start(self, board, name="obraBi_to_screen", program=None, netns=None, user=None):
-        self.procs.append(Process(board, program or board.program(name), netns, user))
+    def start(self, board, program=None, netns=None, user=None):
+        self.procs.append(Process(board, program or board.program(), netns, user))
         return self.procs[-1]
 
     def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):
@@ -170,11 +170,13 @@ class SystemTest(unittest.TestCase):
         self.assertEqual(p.wait(300) if wait else 0, 0)
         return p
 
-    def intercom(self, host, peer="", seed=1, para=None, env=None, **conf):
-        """A board on host that streams a looped speech-like signal to peer, logging frames."""
-        me, other = self.net.addr[host], self.net.addr.get(peer, "")
-        b = self.board(para=para or {"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me,
-                                     "IN_SRC": other}, conf={"variant": "0x2D52", **conf}, env=env)
+    def intercom(self, host, peer, seed=1, para=None, env=None, **conf):
+        """A board on host that streams a looped speech-like signal to peer, logging frames;
+        para changes the parameter file (None removes a key)."""
+        me, other = self.net.addr[host], self.net.addr[peer]
+        para = dict({"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me, "IN_SRC": other}, **para or {})
+        b = self.board(para={k: v for k, v in para.items() if v is not None},
+                       conf={"variant": "0x2D52", **conf}, env=env)
         b.host, b.source = host, audio.speech_like(3, seed=seed)
         audio.write_wav(b.path("/sim/mic.wav"), b.source)
         b.configure(capture="mic.wav", capture_loop=1, frame_us=20000, playback="speaker.wav",

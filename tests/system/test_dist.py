@@ -37,7 +37,8 @@ class InitScriptTest(SystemTest):
         for shell in [["sh"]] + ([["busybox", "sh"]] if shutil.which("busybox") else []):
             with self.subTest(shell=" ".join(shell)):
                 b = self.board()
-                program = b.program("obraBi")  # logs to the board's /tmp/.print_obraBi
+                # The base name picks the log: the board's /tmp/.print_obraBi, time-stamped.
+                program = b.program("x_to_screen/obraBi")
                 b.configure(no_such_key=1)  # the simulated board complains on standard error
                 pidfile = b.path("/var/run/obraBi.pid")
                 b.write("/etc/default/obraBi", "OBRABI_BIN=%s\nOBRABI_PIDFILE=%s\nOBRABI_OUTPUT=%s\n"
@@ -62,6 +63,7 @@ class InitScriptTest(SystemTest):
                 pid = run("start", 0, "obraBi started (pid %d)", True)
                 log = lambda: b.read("/tmp/.print_obraBi", "")  # noqa: E731
                 self.assertTrue(wait_until(lambda: "Recv Ip=127.0.0.1:4956" in log()), log())
+                self.assertRegex(log(), r"^\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] init Conv")
                 self.assertIn("unknown key no_such_key", b.read("/tmp/obraBi.out"))
                 run("status", 0, "obraBi is running (pid %d)", True)
                 self.assertEqual(run("start", 0, "obraBi already running (pid %d)", True), pid)

@@ -2,7 +2,6 @@
 park it, the codec bring-up read from the device trace, and the log target."""
 
 import glob
-import re
 import shutil
 import os
 import signal
@@ -176,19 +175,6 @@ class StartupTest(SystemTest):
         else:
             self.assertEqual((gpio_lines, control),
                              (["/dev/codec-gpio1 0x%x arg=0x1" % (0x02000000 | gpio)], []))
-
-    def test_plain_name_logs_to_the_file_with_time_prefixes(self):
-        b = self.board(para=without("OUT_SRC"))
-        # "_to_screen" only in a directory name does not count: the base name decides.
-        program = os.path.join(b.root, "sim", "x_to_screen", "obraBi")
-        os.makedirs(os.path.dirname(program))
-        os.symlink(os.path.abspath(BIN), program)
-        p = self.start(b, program=program)
-        self.assertEqual(p.wait_exit(), 0)
-        self.assertEqual(p.output(), [])
-        stamp = r"\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] "
-        self.assertRegex(b.read("/tmp/.print_obraBi"),
-                         "^" + stamp + re.escape("/var/obraBi_para/OUT_SRC : , invalid") + "\n$")
 
 
 if __name__ == "__main__":
