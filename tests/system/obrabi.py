@@ -95,11 +95,9 @@ class Process:
                                      stdin=subprocess.DEVNULL)
 
     def output(self, which=0):
+        """Whole lines so far of standard output (which=0) or error (1)."""
         text = os.pread(self.files[which].fileno(), 1 << 26, 0).decode(errors="replace")
-        return text[:text.rfind("\n") + 1].split("\n")[:-1]  # whole lines
-
-    def error_output(self):
-        return self.output(1)
+        return text[:text.rfind("\n") + 1].split("\n")[:-1]
 
     def find(self, text):
         return next((l for l in self.output() if text in l), None)
@@ -112,17 +110,15 @@ class Process:
         return sum(1 for l in self.output() if text in l)
 
     def wait_exit(self, timeout=120):
-        try:
-            return self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            return None
+        """The exit status, None while it runs on."""
+        wait_until(lambda: not self.alive(), timeout, 0.1)
+        return self.proc.poll()
 
     def alive(self):
         return self.proc.poll() is None
 
     def stop(self):
-        if self.alive():
-            self.proc.kill()
+        self.proc.kill()  # nothing when it has ended
         self.proc.wait()
 
 
@@ -150,7 +146,7 @@ class SystemTest(unittest.TestCase):
             p.stop()
         for b in self.boards:
             shutil.rmtree(b.root, ignore_errors=True)
-        reports = [(p.proc.args, l) for p in self.procs for l in p.error_output()
+        reports = [(p.proc.args, l) for p in self.procs for l in p.output(1)
                    if any(m in l for m in SANITIZER_MARKS)]
         for f in (f for p in self.procs for f in p.files):
             f.close()
@@ -185,7 +181,7 @@ class SystemTest(unittest.TestCase):
 
     def run_bridge(self, board, ready="Recv Ip="):
         p = self.start(board, netns=self.net.ns(board.host))
-        self.assertIsNotNone(p.wait_for(ready), p.output() + p.error_output())
+        self.assertIsNotNone(p.wait_for(ready), p.output() + p.output(1))
         return p
 
     def plays(self, board, since_us=0):

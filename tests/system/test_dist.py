@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+from pathlib import Path
 
 from obrabi import BIN, EMULATOR, OWN_NET, SOURCE, SystemTest, wait_until
 
@@ -21,15 +22,9 @@ TREE = ((r"usr/bin/obraBi", "0o755"), (r"usr/bin/obraBi_to_screen", "-> obraBi")
         (r"usr/lib(/[^/]+)?/wireshark/plugins/obrabi\.lua", "0o644"))
 
 
-def copies(program):
-    """Pids of the running (not zombie) processes whose command line names the program."""
+def copies(program):  # pids of the running (not zombie) processes of the program
     r = subprocess.run(["pgrep", "-f", "-r", "RSD", "--", program], capture_output=True, text=True)
     return [int(pid) for pid in r.stdout.split()]
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 class InitScriptTest(SystemTest):
@@ -93,8 +88,8 @@ class InstallTest(unittest.TestCase):
                                env=dict(os.environ, DESTDIR=dest), capture_output=True, text=True)
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
             # The start-up files name the binary where it was installed.
-            script = read(dest + etc + "/init.d/S90obraBi").decode()
-            unit = read(dest + prefix + "/lib/systemd/system/obraBi.service").decode()
+            script = Path(dest + etc + "/init.d/S90obraBi").read_text()
+            unit = Path(dest + prefix + "/lib/systemd/system/obraBi.service").read_text()
             self.assertIn("OBRABI_BIN=${OBRABI_BIN:-%s/bin/obraBi}" % prefix, script)
             self.assertRegex(unit, r"(?m)^ExecStart=%s/bin/obraBi$" % re.escape(prefix))
         files = sorted(os.path.relpath(os.path.join(top, n), dest)
@@ -105,10 +100,10 @@ class InstallTest(unittest.TestCase):
             self.assertEqual(len(found), 1, (pattern, files))
             self.assertEqual("-> " + os.readlink(found[0]) if os.path.islink(found[0]) else
                              oct(os.stat(found[0]).st_mode & 0o777), mode, found[0])
-        self.assertEqual(read(dest + "/usr/bin/obraBi"), read(BIN))
-        self.assertEqual(read(dest + "/usr/share/doc/obraBi/README.md"),
-                         read(os.path.join(SOURCE, "README.md")))
-        para = read(dest + "/usr/share/doc/obraBi/examples/obraBi_para").decode()
+        self.assertEqual(Path(dest + "/usr/bin/obraBi").read_bytes(), Path(BIN).read_bytes())
+        self.assertEqual(Path(dest + "/usr/share/doc/obraBi/README.md").read_bytes(),
+                         Path(os.path.join(SOURCE, "README.md")).read_bytes())
+        para = Path(dest + "/usr/share/doc/obraBi/examples/obraBi_para").read_text()
         values = dict(reversed([l.split("=", 1) for l in para.splitlines() if "=" in l]))
         for key in ("OUT_DEST", "OUT_SRC", "IN_DEST", "IN_SRC"):
             self.assertRegex(values.get(key, ""), r"^(\d{1,3}\.){3}\d{1,3}$", key)
@@ -119,11 +114,9 @@ class InstallTest(unittest.TestCase):
         if shutil.which("systemd-analyze") is None:
             self.skipTest("systemd-analyze is not installed")
         # verify checks that ExecStart is executable: point it at the installed binary.
-        with tempfile.TemporaryDirectory() as d:
-            with open(os.path.join(d, "obraBi.service"), "w") as f:
-                f.write(unit.replace("ExecStart=/usr", "ExecStart=" + dest + "/usr"))
-            r = subprocess.run(["systemd-analyze", "verify", f.name], capture_output=True,
-                               text=True)
+        path = Path(dest, "obraBi.service")
+        path.write_text(unit.replace("ExecStart=/usr", "ExecStart=" + dest + "/usr"))
+        r = subprocess.run(["systemd-analyze", "verify", path], capture_output=True, text=True)
         self.assertEqual((r.returncode, r.stdout + r.stderr), (0, ""))
 
 
