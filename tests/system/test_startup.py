@@ -16,18 +16,9 @@ AUDIO_OPEN = "init Audio Device(/dev/codec_audioBi)...."
 CONTROL, AUDIO = "/dev/mem reg 0x22=", "/dev/codec_audioBi "
 
 
-def unlink(node):
-    return lambda b: os.unlink(b.path(node))
-
-
-def dangling_audio_node(b):  # neither exists nor can be made
-    os.unlink(b.path("/dev/codec_audioBi"))
-    os.symlink(b.path("/nowhere/codec_audioBi"), b.path("/dev/codec_audioBi"))
-
-
-def fifo_para(b):  # nobody writes to it: a reader that waited for a writer would hang
-    os.unlink(b.path("/var/obraBi_para"))
-    os.mkfifo(b.path("/var/obraBi_para"))
+def unlink(node, then=lambda path: None):
+    """Removes a node of the board, and puts then(path) in its place."""
+    return lambda b: os.unlink(b.path(node)) or then(b.path(node))
 
 
 def unreadable_para(b):  # root reads every file: an unprivileged user runs a copy
@@ -48,14 +39,13 @@ def invalid(key, value=""):
 
 
 def bad(key, value, **conf):  # value None: the key is missing
-    para = {k: v for k, v in dict(VALID, **{key: value}).items() if v is not None}
-    return case("%s=%r" % (key, value), 0, invalid(key, value or ""), para, **conf)
+    return case("%s=%r" % (key, value), 0, invalid(key, value or ""), dict(VALID, **{key: value}),
+                **conf)
 
 
-# Outcome: an exit status, "signal", "parked" (alive, even after SIGUSR1) or "runs" (the codec
-# is set up: the MAX9850 at dac, None without I2C driver; the codec run by the GPIO line gpio,
-# or None: by the FPGA control bit). Texts are each seen once. Rows of status 1 run in host a's
-# namespace, at its address. The new board is a 0x2D54 with FPGA version 0x0102.
+# Outcome: an exit status, "signal", "parked" (alive, even after SIGUSR1) or "runs" (codec set
+# up: MAX9850 at dac, None: no I2C driver; run by GPIO line gpio, None: the FPGA control bit).
+# Texts are seen once each. Status 1 rows run in host a's namespace; new boards: 0x2D54, 0x0102.
 CASES = (
     case("no memory device", 0, ["Error: /dev/kmem does not exist"], prepare=unlink("/dev/mem")),
     bad("OUT_DEST", None), bad("OUT_DEST", "255.255.255.255"), bad("OUT_SRC", "10.0.0.300"),
@@ -63,10 +53,12 @@ CASES = (
     bad("IN_SRC", None, variant="0x2D52"),  # optional on the 0x2D54 only
     case("only the first invalid named", 0, invalid("OUT_DEST", "nowhere"),
          dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere")),
-    case("FIFO as parameter file", 0, invalid("OUT_DEST"), prepare=fifo_para),
+    # Nobody writes to the FIFO: a reader that waited for a writer would hang.
+    case("FIFO as parameter file", 0, invalid("OUT_DEST"),
+         prepare=unlink("/var/obraBi_para", os.mkfifo)),
     case("audio node unopenable", 0, ["make device .../dev/codec_audioBi...",
                                       "Error! open /dev/codec_audioBi", "Error! open fd_audioDev"],
-         prepare=dangling_audio_node),
+         prepare=unlink("/dev/codec_audioBi", lambda p: os.symlink(p + ".d/nowhere", p))),
     case("no SPI port", "signal", ["can't open spidev.1", "can't open device"],
          prepare=unlink("/dev/spidev.1")),
     case("receive port taken", 1, ["init Receiver !!!!!", "Server-bind() error lol!"], {},
@@ -102,8 +94,7 @@ class StartupTest(SystemTest):
             kw = prepare(b) if callable(prepare) else None
             netns = self.net.ns("a") if outcome == 1 else None
             if prepare == "hold":  # by a first copy, which got there first
-                first = self.start(self.board(para=para), netns=netns)
-                self.assertIsNotNone(first.wait_for("Recv Ip="), first.output())
+                self.assertTrue(self.start(self.board(para=para), netns=netns).wait_for("Recv Ip="))
             p = self.start(b, netns=netns, **(kw or {}))
             runs.append((name, b, p, outcome, texts, dac, gpio))
         for name, b, p, outcome, texts, dac, gpio in runs:
@@ -138,8 +129,7 @@ class StartupTest(SystemTest):
         out, trace = p.output(), traced()
         self.assertEqual((p.count("init ADC(1):AK5701 (8000Hz),Port:1 "),
                           p.count("end of Ak5701....")), (3, 3), out)
-        # Three AK5701 set-ups of 21 writes (their sequence is a unit test's), each ending
-        # with the gain (0) and the ALC (on) of the environment store.
+        # Three AK5701 set-ups of 21 writes ending with the environment's gain 0 and ALC on.
         spi = [l.split(" tx=")[1] for l in trace if l.startswith("/dev/spidev.1 ") and
                " len=0x2 speed=0x7a120 bits=0x8 tx=" in l]
         self.assertEqual((len(spi), spi[19::21], spi[20::21]), (63, ["b300"] * 3, ["bc80"] * 3))
