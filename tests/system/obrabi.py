@@ -1,39 +1,38 @@
-"""Helpers for system tests: simulated boards and the real obraBi binary running on them.
-
-The tests get from ctest: OBRABI_BIN (the obraBi binary of the build under test),
-OBRABI_EMULATOR (words that run a binary of that build, empty on the host) and OBRABI_SOURCE.
-"""
+"""Harness of the system tests: simulated boards, the real obraBi binary on them, hosts in
+network namespaces and a sender run there (`python3 obrabi.py DEST PORT ...`). ctest sets
+OBRABI_BIN, OBRABI_EMULATOR (words that run the build's binaries), OBRABI_SOURCE and
+OBRABI_SANITIZER."""
 
 import os
 import shlex
 import shutil
+import socket
 import subprocess
+import sys
 import tempfile
-import threading
 import time
 import unittest
 
 BIN = os.environ.get("OBRABI_BIN", "")
 EMULATOR = shlex.split(os.environ.get("OBRABI_EMULATOR", ""))
-# "thread" or "address" in a sanitizer build, empty otherwise.
 SANITIZER = os.environ.get("OBRABI_SANITIZER", "")
 SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
+import obrabi_audio as audio  # noqa: E402
+from obrabi_netns import Network  # noqa: E402
 
-# Generous bounds: the start-up sleeps on purpose, and qemu runs the PowerPC build slowly.
-START_TIMEOUT = 120.0
-
-# What the sanitizer builds write on standard error when they find a fault.
 SANITIZER_MARKS = ("ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error")
+PACKET = bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * 772  # whole, from no bridge
+# A network of its own, loopback only: bridges side by side share no port.
+OWN_NET = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"]
 
 
-def wait_until(predicate, timeout=START_TIMEOUT, step=0.05):
-    """Polls predicate until it is true or the timeout passes; returns its last value."""
+def wait_until(predicate, timeout=120.0, step=0.05):
+    """Polls predicate until it is true or the (generous: qemu is slow) timeout passes."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
+    while not (value := predicate()) and time.monotonic() < deadline:
         time.sleep(step)
+    return value
 
 
 class Board:
@@ -42,24 +41,24 @@ class Board:
     def __init__(self, para=None, conf=None, env=None):
         self.root = tempfile.mkdtemp(prefix="obrabi-sys-")
         os.rmdir(self.root)
-        subprocess.run([os.path.join(SOURCE, "scripts", "new-board"), self.root],
-                       check=True, stdout=subprocess.DEVNULL)
-        if para is not None:
-            self.write_para(para)
-        if conf:
-            self.configure(**conf)
-        for key, value in (env or {}).items():
-            self.set_env(key, value)
+        subprocess.run([os.path.join(SOURCE, "scripts", "new-board"), self.root], check=True,
+                       stdout=subprocess.DEVNULL)
+        if para is not None:  # text, or keys and values (None: left out)
+            self.write("/var/obraBi_para", para if isinstance(para, str) else
+                       "".join(f"{k}={v}\n" for k, v in para.items() if v is not None))
+        self.configure(**(conf or {}))
+        for key, value in (env or {}).items():  # the main environment store; None removes
+            lines = [l + "\n" for l in self.read("/sim/env.main", "").splitlines()
+                     if not l.startswith(key + "=")]
+            self.write("/sim/env.main", "".join(lines) + (f"{key}={value}\n" if value else ""))
 
     def path(self, logical):
         return self.root + logical
 
-    def write(self, logical, content, mode=0o644):
-        p = self.path(logical)
-        os.makedirs(os.path.dirname(p), exist_ok=True)
-        with open(p, "wb" if isinstance(content, bytes) else "w") as f:
+    def write(self, logical, content):
+        os.makedirs(os.path.dirname(self.path(logical)), exist_ok=True)
+        with open(self.path(logical), "w") as f:
             f.write(content)
-        os.chmod(p, mode)
 
     def read(self, logical, default=None):
         try:
@@ -68,147 +67,140 @@ class Board:
         except FileNotFoundError:
             return default
 
-    def write_para(self, para):
-        """para: text, or a dict of key -> value written as KEY=value lines."""
-        if isinstance(para, dict):
-            para = "".join(f"{k}={v}\n" for k, v in para.items())
-        self.write("/var/obraBi_para", para)
-
-    def set_env(self, key, value):
-        """Sets a key of the main environment store (None removes it)."""
-        lines = [l for l in (self.read("/sim/env.main", "") or "").splitlines()
-                 if not l.startswith(key + "=")]
-        if value is not None:
-            lines.append(f"{key}={value}")
-        self.write("/sim/env.main", "".join(l + "\n" for l in lines))
-
-    def configure(self, **settings):
-        """Adds settings to sim/board.conf (fpga_version=0x101, ...)."""
+    def configure(self, **settings):  # sim/board.conf: fpga_version=0x101, ...
         with open(self.path("/sim/board.conf"), "a") as f:
-            for key, value in settings.items():
-                f.write(f"{key}={value}\n")
+            f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
 
-    def trace(self):
-        return (self.read("/sim/trace.log", "") or "").splitlines()
-
-    def program(self, name="obraBi_to_screen", copy=False):
-        """The binary under the given name (the name picks the log target): a link to the
-        build's binary, or a copy where another user must run it from the board directory."""
-        d = os.path.join(self.root, "sim", "bin")
-        os.makedirs(d, exist_ok=True)
-        path = os.path.join(d, name)
+    def program(self, name="bin/obraBi_to_screen"):
+        """A link to the build's binary under sim/NAME: the base name picks the log."""
+        path = os.path.join(self.root, "sim", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         if not os.path.lexists(path):
-            if copy:
-                shutil.copy(BIN, path)
-                os.chmod(path, 0o755)
-            else:
-                os.symlink(os.path.abspath(BIN), path)
+            os.symlink(os.path.abspath(BIN), path)
         return path
-
-    def start(self, name="obraBi_to_screen", program=None, netns=None, user=None):
-        return Process(self, program or self.program(name), netns, user)
-
-    def cleanup(self):
-        shutil.rmtree(self.root, ignore_errors=True)
 
 
 class Process:
-    """obraBi running on a board; its standard output and error are collected line by line."""
+    """obraBi running on a board; its standard output and error go to files read on demand."""
 
     def __init__(self, board, program, netns=None, user=None):
-        env = dict(os.environ, OBRABI_ROOT=board.root)
         argv = EMULATOR + [program]
         if user is not None:
             argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
-        if netns:
-            argv = ["ip", "netns", "exec", netns] + argv
-        elif os.geteuid() == 0:
-            # A network of its own (loopback only), so that bridges started side by side do
-            # not compete for the receive port.
-            argv = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"] + argv
-        self.board = board
-        self.lines = []
-        self.errors = []
-        self._lock = threading.Lock()
-        self.proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        self._readers = [threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True),
-                         threading.Thread(target=self._read, args=(self.proc.stderr, self.errors), daemon=True)]
-        for t in self._readers:
-            t.start()
+        argv = ["ip", "netns", "exec", netns] + argv if netns else OWN_NET + argv
+        self.board, self.files = board, [tempfile.TemporaryFile(), tempfile.TemporaryFile()]
+        self.proc = subprocess.Popen(argv, env=dict(os.environ, OBRABI_ROOT=board.root),
+                                     stdout=self.files[0], stderr=self.files[1],
+                                     stdin=subprocess.DEVNULL)
 
-    def _read(self, stream, into):
-        for raw in iter(stream.readline, b""):
-            with self._lock:
-                into.append(raw.decode(errors="replace").rstrip("\n"))
+    def output(self, which=0):
+        """Whole lines so far of standard output (which=0) or error (1)."""
+        text = os.pread(self.files[which].fileno(), 1 << 26, 0).decode(errors="replace")
+        return text[:text.rfind("\n") + 1].split("\n")[:-1]
 
-    def output(self):
-        with self._lock:
-            return list(self.lines)
-
-    def error_output(self):
-        with self._lock:
-            return list(self.errors)
-
-    def _find(self, text):
+    def find(self, text):
         return next((l for l in self.output() if text in l), None)
 
-    def wait_for(self, text, timeout=START_TIMEOUT):
-        """Waits for a line of standard output that contains text; returns it or None."""
-        wait_until(lambda: self._find(text) is not None or self.proc.poll() is not None, timeout)
-        if self._find(text) is None and self.proc.poll() is not None:
-            for t in self._readers:  # let the readers drain what the process wrote last
-                t.join(5)
-        return self._find(text)
+    def wait_for(self, text, timeout=120):
+        wait_until(lambda: self.find(text) is not None or not self.alive(), timeout)
+        return self.find(text)
 
     def count(self, text):
         return sum(1 for l in self.output() if text in l)
 
-    def wait_exit(self, timeout=START_TIMEOUT):
-        try:
-            return self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            return None
+    def wait_exit(self, timeout=120):
+        """The exit status, None while it runs on."""
+        wait_until(lambda: not self.alive(), timeout, 0.1)
+        return self.proc.poll()
 
     def alive(self):
         return self.proc.poll() is None
 
-    def sanitizer_reports(self):
-        """Lines of standard error in which a sanitizer build reported a fault."""
-        return [l for l in self.error_output() if any(m in l for m in SANITIZER_MARKS)]
-
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        for t in self._readers:
-            t.join(5)
-        for stream in (self.proc.stdout, self.proc.stderr):
-            stream.close()
+        self.proc.kill()  # nothing when it has ended
+        self.proc.wait()
 
 
-class BoardTestCase(unittest.TestCase):
-    """A test case whose boards and processes are removed and stopped after each test."""
+class SystemTest(unittest.TestCase):
+    """Tests on hosts a, b and c in network namespaces of the class's own (needs root). After
+    each test boards are removed, processes stopped, and any sanitizer report fails it."""
+
+    @classmethod
+    def setUpClass(cls):
+        if os.geteuid() != 0 and not os.environ.get("CI"):  # in CI they must run, and fail
+            raise unittest.SkipTest("network namespace tests need root")
+        cls.net = Network(["a", "b", "c"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.net.close()
 
     def setUp(self):
-        self.boards = []
-        self.procs = []
+        self.boards, self.procs = [], []
 
     def tearDown(self):
         for p in self.procs:
             p.stop()
         for b in self.boards:
-            b.cleanup()
-        # A sanitizer report fails the test, whatever the test itself looked at.
-        reports = [(p.proc.args, p.error_output()) for p in self.procs if p.sanitizer_reports()]
+            shutil.rmtree(b.root, ignore_errors=True)
+        reports = [(p.proc.args, l) for p in self.procs for l in p.output(1)
+                   if any(m in l for m in SANITIZER_MARKS)]
+        for f in (f for p in self.procs for f in p.files):
+            f.close()
         self.assertEqual(reports, [], "sanitizer reports on standard error")
 
     def board(self, **kw):
-        b = Board(**kw)
-        self.boards.append(b)
+        self.boards.append(Board(**kw))
+        return self.boards[-1]
+
+    def start(self, board, program=None, netns=None, user=None):
+        self.procs.append(Process(board, program or board.program(), netns, user))
+        return self.procs[-1]
+
+    def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):
+        p = self.net.popen(host, [sys.executable, os.path.abspath(__file__), self.net.addr[dest]]
+                           + [str(a) for a in (port, count, burst, pause, payloads)])
+        self.assertEqual(p.wait(300) if wait else 0, 0)
+        return p
+
+    def intercom(self, host, peer, seed=1, para=None, env=None, **conf):
+        """A board streaming a looped speech-like signal to peer, para changing its parameters."""
+        me, other = self.net.addr[host], self.net.addr[peer]
+        para = dict({"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me, "IN_SRC": other}, **para or {})
+        b = self.board(para=para, conf={"variant": "0x2D52", **conf}, env=env)
+        b.host, b.source = host, audio.speech_like(3, seed=seed)
+        audio.write_wav(b.path("/sim/mic.wav"), b.source)
+        b.configure(capture="mic.wav", capture_loop=1, frame_us=20000, playback="speaker.wav",
+                    capture_log="capture.log", playback_log="playback.log")
         return b
 
-    def start(self, board, **kw):
-        p = board.start(**kw)
-        self.procs.append(p)
+    def run_bridge(self, board, ready="Recv Ip="):
+        p = self.start(board, netns=self.net.ns(board.host))
+        self.assertIsNotNone(p.wait_for(ready), p.output() + p.output(1))
         return p
+
+    def plays(self, board, since_us=0):
+        """Frames played after since_us, not muted: (kind, time, counter, muted)."""
+        return [e for e in audio.read_events(board.path("/sim/playback.log"))
+                if e[0] == "play" and not e[3] and e[1] > since_us]
+
+    def wait_plays(self, board, count, since_us=0, timeout=180):
+        ok = wait_until(lambda: len(self.plays(board, since_us)) >= count, timeout, 0.1)
+        self.assertTrue(ok, "%s: fewer than %d frames played" % (board.host, count))
+
+
+def tool_send(dest, port, count, burst, pause, payloads):
+    """COUNT datagrams in bursts of BURST, PAUSE seconds apart, cycling through PAYLOADS: sizes
+    N (a whole packet of A-law silence cut or padded to N bytes) or xHEX (those bytes)."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+    items = [bytes.fromhex(p[1:]) if p.startswith("x") else (PACKET + bytes(65536))[:int(p)]
+             for p in payloads.split(",")]
+    for sent in range(int(count)):
+        s.sendto(items[sent % len(items)], (dest, int(port)))
+        if (sent + 1) % int(burst) == 0:
+            time.sleep(float(pause))
+
+
+if __name__ == "__main__":
+    tool_send(*sys.argv[1:])

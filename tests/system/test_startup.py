@@ -1,177 +1,157 @@
-"""Start-up of obraBi on simulated boards: log target, parameter file, addresses and gates."""
+"""Start-up of obraBi on simulated boards: exit statuses and their messages, the gates that
+park it, the codec bring-up read from the device trace, and the log target."""
 
+import glob
 import os
-import re
-import subprocess
+import shutil
+import signal
 import time
 import unittest
 
-from obrabi import BIN, EMULATOR, BoardTestCase
+from obrabi import BIN, SystemTest, wait_until
 
 VALID = {"OUT_DEST": "127.0.0.1", "OUT_SRC": "127.0.0.1", "IN_DEST": "127.0.0.1",
          "IN_SRC": "127.0.0.1"}
-# A parked process sleeps for ever; this long a look shows it did not end on its own.
-SETTLE = 1.5
+AUDIO_OPEN = "init Audio Device(/dev/codec_audioBi)...."
+CONTROL, AUDIO = "/dev/mem reg 0x22=", "/dev/codec_audioBi "
 
 
-class StartupTest(BoardTestCase):
-    def expect_exit(self, para, message, conf=None):
-        b = self.board(para=para, conf=conf)
-        p = self.start(b)
-        self.assertEqual(p.wait_exit(), 0, p.output())
-        self.assertIn(message, p.output())
-        return p
+def unlink(node, then=lambda path: None):
+    """Removes a node of the board, and puts then(path) in its place."""
+    return lambda b: os.unlink(b.path(node)) or then(b.path(node))
 
-    def expect_parked(self, p, message=None):
-        if message is not None:
-            self.assertIsNotNone(p.wait_for(message), p.output())
-        time.sleep(SETTLE)
+
+def unreadable_para(b):  # root reads every file: an unprivileged user runs a copy
+    os.chmod(b.path("/var/obraBi_para"), 0)
+    shutil.copy(BIN, b.path("/sim/obraBi_to_screen"))  # the build may be closed to that user
+    for path in [b.path(d) for d in ("/tmp", "/sim", "")] + glob.glob(b.path("/dev/*")):
+        os.chmod(path, 0o1777 if path.endswith("/tmp") else 0o755 if os.path.isdir(path) else 0o666)
+    return {"program": b.path("/sim/obraBi_to_screen"), "user": 65534}
+
+
+def case(name, outcome, texts=(), para=VALID, prepare=None, intercomm="1", dac=0x20, gpio=None,
+         **conf):
+    return name, para, conf, intercomm, prepare, outcome, list(texts), dac, gpio
+
+
+def invalid(key, value=""):
+    return ["/var/obraBi_para/%s : %s, invalid" % (key, value)]
+
+
+def bad(key, value, **conf):  # value None: the key is missing
+    return case("%s=%r" % (key, value), 0, invalid(key, value or ""), dict(VALID, **{key: value}),
+                **conf)
+
+
+# Outcome: an exit status, "signal", "parked" (alive, even after SIGUSR1) or "runs" (codec set
+# up: MAX9850 at dac, None: no I2C driver; run by GPIO line gpio, None: the FPGA control bit).
+# Texts are seen once each. Status 1 rows run in host a's namespace; new boards: 0x2D54, 0x0102.
+CASES = (
+    case("no memory device", 0, ["Error: /dev/kmem does not exist"], prepare=unlink("/dev/mem")),
+    bad("OUT_DEST", None), bad("OUT_DEST", "255.255.255.255"), bad("OUT_SRC", "10.0.0.300"),
+    bad("IN_DEST", "host%x"), bad("IN_SRC", "", variant="0x2D52"),
+    bad("IN_SRC", None, variant="0x2D52"),  # optional on the 0x2D54 only
+    case("only the first invalid named", 0, invalid("OUT_DEST", "nowhere"),
+         dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere")),
+    # Nobody writes to the FIFO: a reader that waited for a writer would hang.
+    case("FIFO as parameter file", 0, invalid("OUT_DEST"),
+         prepare=unlink("/var/obraBi_para", os.mkfifo)),
+    case("audio node unopenable", 0, ["make device .../dev/codec_audioBi...",
+                                      "Error! open /dev/codec_audioBi", "Error! open fd_audioDev"],
+         prepare=unlink("/dev/codec_audioBi", lambda p: os.symlink(p + ".d/nowhere", p))),
+    case("no SPI port", "signal", ["can't open spidev.1", "can't open device"],
+         prepare=unlink("/dev/spidev.1")),
+    case("receive port taken", 1, ["init Receiver !!!!!", "Server-bind() error lol!"], {},
+         prepare="hold"),
+    # 198.18.0.99 is no address of the host (qemu-user refuses IP_MULTICAST_IF for any).
+    case("multicast interface", 1, ["init Receiver !!!!!", "setsockopt error...!"],
+         dict(OUT_DEST="239.1.2.3", OUT_SRC="198.18.0.99")),
+    # inet_addr accepts the trailing blank, the name lookup does not.
+    case("name lookup", 1, ["init Receiver !!!!!", "get peer hostbyname() error lol!"],
+         dict(OUT_DEST="127.0.0.1 ")),
+    case("no parameter file", "parked", ["no /var/obraBi_para"], prepare=unlink("/var/obraBi_para")),
+    case("unreadable parameter file", "parked", ["no /var/obraBi_para"], prepare=unreadable_para),
+    case("WAIT=on", "parked", ["WAIT is on"], dict(WAIT="on", **VALID)),
+    case("WAIT=on CR", "parked", ["WAIT is on"], dict(WAIT="on\r", **VALID)),
+    case("FPGA version 256", "parked", ["init Conversion table....."], fpga_version="0x100"),
+    case("INTERCOMM=0", "parked", ["init Conversion table....."], intercomm="0"),
+    case("INTERCOMM missing", "runs", intercomm=None),
+    case("board 0x2D52", "runs", dac=0x22, variant="0x2D52"),
+    case("FPGA version 257, audio node made", "runs", ["make device .../dev/codec_audioBi..."],
+         prepare=unlink("/dev/codec_audioBi"), gpio=11, fpga_version="0x0101"),
+    case("no I2C driver", "runs", prepare=unlink("/dev/i2c-sw"), dac=None),
+) + tuple(case("WAIT=%r" % v, "runs", para=dict(WAIT=v, **VALID)) for v in ("ON", "off", "on ")) + \
+    tuple(case("INTERCOMM=%r" % v, "runs", intercomm=v) for v in ("00", " 0"))
+
+
+class StartupTest(SystemTest):
+    def test_exit_statuses_parking_and_bring_up(self):
+        runs = []
+        for name, para, conf, intercomm, prepare, outcome, texts, dac, gpio in CASES:
+            if outcome == 1:
+                para = dict({k: self.net.addr["a"] for k in VALID}, **para)
+            b = self.board(para=para, conf=conf, env={"INTERCOMM": intercomm})
+            kw = prepare(b) if callable(prepare) else None
+            netns = self.net.ns("a") if outcome == 1 else None
+            if prepare == "hold":  # by a first copy, which got there first
+                self.assertTrue(self.start(self.board(para=para), netns=netns).wait_for("Recv Ip="))
+            p = self.start(b, netns=netns, **(kw or {}))
+            runs.append((name, b, p, outcome, texts, dac, gpio))
+        for name, b, p, outcome, texts, dac, gpio in runs:
+            with self.subTest(name):
+                if outcome == "runs":
+                    self.check_bring_up(b, p, dac, gpio)
+                elif outcome == "parked":
+                    self.assertIsNotNone(p.wait_for(texts[0]), p.output())
+                    time.sleep(1)  # a parked process sleeps for ever: it must not end
+                    os.kill(p.proc.pid, signal.SIGUSR1)
+                    self.assertIsNone(p.wait_exit(3), p.output() + p.output(1))
+                    self.assertIsNone(p.find(AUDIO_OPEN), p.output())
+                elif outcome == "signal":
+                    self.assertLess(p.wait_exit(), 0, p.output())  # abort
+                else:
+                    self.assertEqual(p.wait_exit(), outcome, p.output() + p.output(1))
+                lines = p.output() + p.output(1)
+                for text in texts:
+                    self.assertEqual(sum(1 for l in lines if l.startswith(text)), 1, lines)
+                self.assertEqual(sum(1 for l in p.output() if "invalid" in l),
+                                 sum(1 for t in texts if "invalid" in t), lines)
+                self.assertFalse([l for l in lines if "terminate called" in l or
+                                  "WAIT is on" in l and outcome == "runs"], lines)
+                p.stop()
+
+    def check_bring_up(self, b, p, dac, gpio):
+        traced = lambda: b.read("/sim/trace.log", "").splitlines()  # noqa: E731
+        # Complete with the receive loop's first request, 0x0D.
+        self.assertTrue(wait_until(lambda: AUDIO + "0xd arg=0x0" in traced() or not p.alive()),
+                        p.output() + p.output(1))
         self.assertTrue(p.alive(), p.output())
-        if message is not None:
-            self.assertEqual(p.output().count(message), 1, p.output())
-
-    # The parameter file -------------------------------------------------------------------
-
-    def test_missing_parameter_file_parks_with_one_message(self):
-        b = self.board()
-        os.unlink(b.path("/var/obraBi_para"))
-        self.expect_parked(self.start(b), "no /var/obraBi_para")
-
-    def test_unreadable_parameter_file_parks_with_one_message(self):
-        b = self.board()
-        os.chmod(b.path("/var/obraBi_para"), 0)
-        os.chmod(b.path("/tmp"), 0o1777)
-        os.chmod(b.root, 0o755)
-        for node in os.listdir(b.path("/dev")):
-            os.chmod(b.path("/dev/" + node), 0o666)
-        # Root reads every file: the check is shown by an unprivileged user, who runs a copy
-        # of the binary, since the build directory may be closed to that user.
-        os.chmod(b.path("/sim"), 0o755)
-        p = self.start(b, program=b.program(copy=True), user=65534)
-        self.expect_parked(p, "no /var/obraBi_para")
-
-    def test_fifo_as_parameter_file_reads_as_a_file_without_keys(self):
-        # Nobody writes to the FIFO: a reader that waited for a writer would hang here.
-        b = self.board()
-        os.unlink(b.path("/var/obraBi_para"))
-        os.mkfifo(b.path("/var/obraBi_para"))
-        p = self.start(b)
-        self.assertEqual(p.wait_exit(), 0, p.output())
-        self.assertEqual(p.output(), ["/var/obraBi_para/OUT_DEST : , invalid"])
-
-    def test_wait_on_parks_and_other_values_do_not(self):
-        for value, parks in (("on", True), ("on\r", True), ("ON", False), ("off", False),
-                             ("on ", False)):
-            with self.subTest(value=repr(value)):
-                para = "WAIT=%s\n" % value + "".join(f"{k}={v}\n" for k, v in VALID.items())
-                b = self.board(para=para)
-                p = self.start(b)
-                if parks:
-                    self.expect_parked(p, "WAIT is on")
-                else:
-                    self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-                    self.assertNotIn("WAIT is on", p.output())
-                p.stop()
-
-    # Addresses ----------------------------------------------------------------------------
-
-    def test_missing_out_dest_exits_with_empty_value(self):
-        para = {k: v for k, v in VALID.items() if k != "OUT_DEST"}
-        self.expect_exit(para, "/var/obraBi_para/OUT_DEST : , invalid")
-
-    def test_each_invalid_address_is_named_with_its_value(self):
-        for key, value in (("OUT_DEST", "255.255.255.255"), ("OUT_SRC", "10.0.0.300"),
-                           ("IN_DEST", "host%x"), ("IN_SRC", "")):
-            with self.subTest(key=key):
-                para = dict(VALID, **{key: value})
-                p = self.expect_exit(para, f"/var/obraBi_para/{key} : {value}, invalid",
-                                     conf={"variant": "0x2D52"})
-                self.assertEqual(len([l for l in p.output() if "invalid" in l]), 1)
-
-    def test_only_the_first_invalid_address_is_reported(self):
-        para = dict(VALID, OUT_DEST="nowhere", IN_DEST="nowhere")
-        p = self.expect_exit(para, "/var/obraBi_para/OUT_DEST : nowhere, invalid")
-        self.assertFalse(any("IN_DEST" in l for l in p.output()), p.output())
-
-    def test_in_src_is_optional_only_on_the_variant_board(self):
-        para = {k: v for k, v in VALID.items() if k != "IN_SRC"}
-        self.expect_exit(para, "/var/obraBi_para/IN_SRC : , invalid", conf={"variant": "0x2D52"})
-        b = self.board(para=para)  # the new board is the variant board 0x2D54
-        p = self.start(b)
-        self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-        self.expect_parked(p)
-        self.assertFalse(any("invalid" in l for l in p.output()), p.output())
-
-    # Board gates --------------------------------------------------------------------------
-
-    def test_fpga_version_256_parks_before_intercomm_is_read(self):
-        dump = "/tmp/.env.d.result.obraBi_to_screen"
-        b = self.board(para=VALID, conf={"fpga_version": "0x100"})
-        p = self.start(b)
-        self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-        self.expect_parked(p)
-        self.assertIsNone(b.read(dump), "the environment was read")
-        # On another version the environment is read (and its dump taken) after the tables.
-        b2 = self.board(para=VALID, conf={"fpga_version": "0x102"})
-        p2 = self.start(b2)
-        self.assertIsNotNone(p2.wait_for("init Conversion table....."), p2.output())
-        self.assertTrue(wait_file(b2.path(dump)), "the environment was not read")
-        self.assertIn("INTERCOMM=1", b2.read(dump))
-
-    def test_only_intercomm_0_parks(self):
-        for value, parks in (("0", True), ("00", False), (" 0", False), ("1", False),
-                             (None, False)):
-            with self.subTest(value=repr(value)):
-                b = self.board(para=VALID)
-                b.set_env("INTERCOMM", value)
-                p = self.start(b)
-                self.assertIsNotNone(p.wait_for("init Conversion table....."), p.output())
-                if parks:
-                    self.expect_parked(p)
-                    self.assertNotIn("init Audio Device(/dev/codec_audioBi)....\r", p.output())
-                else:
-                    self.assertIsNotNone(p.wait_for("init Audio Device(/dev/codec_audioBi)...."),
-                                         p.output())
-                p.stop()
-
-    # Memory device and log target ---------------------------------------------------------
-
-    def test_missing_memory_device_ends_the_process(self):
-        b = self.board(para=VALID)
-        os.unlink(b.path("/dev/mem"))
-        p = self.start(b)
-        self.assertEqual(p.wait_exit(), 0)
-        self.assertEqual(p.output(), ["Error: /dev/kmem does not exist"])
-
-    def test_plain_name_logs_to_the_file_with_time_prefixes(self):
-        para = {k: v for k, v in VALID.items() if k != "OUT_SRC"}
-        b = self.board(para=para)
-        # "_to_screen" only in a directory name does not count: the base name decides.
-        d = os.path.join(b.root, "sim", "x_to_screen")
-        os.makedirs(d)
-        os.symlink(os.path.abspath(BIN), os.path.join(d, "obraBi"))
-        p = self.start(b, program=os.path.join(d, "obraBi"))
-        self.assertEqual(p.wait_exit(), 0)
-        self.assertEqual(p.output(), [])
-        log = b.read("/tmp/.print_obraBi").splitlines()
-        stamp = r"\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] "
-        self.assertEqual(len(log), 1, log)
-        self.assertRegex(log[0], "^" + stamp + re.escape("/var/obraBi_para/OUT_SRC : , invalid") + "$")
-
-    def test_sim_build_without_board_directory_says_how_to_make_one(self):
-        env = {k: v for k, v in os.environ.items() if k != "OBRABI_ROOT"}
-        r = subprocess.run(EMULATOR + [BIN], env=env, capture_output=True, text=True, timeout=120)
-        self.assertNotEqual(r.returncode, 0)
-        self.assertIn("scripts/new-board", r.stderr)
-
-
-def wait_file(path, timeout=60):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path) and os.path.getsize(path) > 0:
-            return True
-        time.sleep(0.05)
-    return False
+        out, trace = p.output(), traced()
+        self.assertEqual((p.count("init ADC(1):AK5701 (8000Hz),Port:1 "),
+                          p.count("end of Ak5701....")), (3, 3), out)
+        # Three AK5701 set-ups of 21 writes ending with the environment's gain 0 and ALC on.
+        spi = [l.split(" tx=")[1] for l in trace if l.startswith("/dev/spidev.1 ") and
+               " len=0x2 speed=0x7a120 bits=0x8 tx=" in l]
+        self.assertEqual((len(spi), spi[19::21], spi[20::21]), (63, ["b300"] * 3, ["bc80"] * 3))
+        i2c = [l for l in trace if l.startswith("/dev/i2c-sw ")]
+        if dac is None:  # only reported, once per write
+            self.assertEqual(i2c, [])
+            self.assertTrue(wait_until(lambda: len(p.output(1)) >= 10, 10))
+            self.assertEqual(p.output(1), ["/dev/i2c-sw: No such file or directory"] * 10)
+        else:
+            self.assertEqual([l.split()[2] for l in i2c], ["addr=0x%x" % dac] * 10, i2c)
+            self.assertEqual(p.count("init MAX9850 4 Intercomm (8000Hz) "), 1, out)
+            # A 0x0B follows the last DAC write, before the receive loop starts with 0x0D.
+            after = [l for l in trace[trace.index(i2c[-1]):] if l.startswith(AUDIO)]
+            self.assertIn(AUDIO + "0xb arg=0x0", after[:after.index(AUDIO + "0xd arg=0x0")])
+        gpio_lines = [l for l in trace if l.startswith("/dev/codec-gpio1 ")]
+        control = [int(l[len(CONTROL):], 16) & 1 for l in trace if l.startswith(CONTROL)]
+        if gpio is None:  # set at start, pulsed low by each ADC set-up, set at the end
+            self.assertEqual((gpio_lines, control[-1:]), ([], [1]), control)
+            self.assertGreaterEqual(control.count(0), 2, control)
+        else:
+            self.assertEqual((gpio_lines, control),
+                             (["/dev/codec-gpio1 0x%x arg=0x1" % (0x02000000 | gpio)], []))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,121 @@
+"""The init script on simulated boards, under sh and BusyBox's ash as on the board, and
+`cmake --install` of the build under test (OBRABI_BUILD_DIR, OBRABI_CMAKE) into a DESTDIR."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+from obrabi import BIN, EMULATOR, OWN_NET, SOURCE, SystemTest, wait_until
+
+SCRIPT = os.path.join(SOURCE, "dist", "obraBi.init")
+BUILD = os.environ.get("OBRABI_BUILD_DIR", "")
+CMAKE = os.environ.get("OBRABI_CMAKE") or shutil.which("cmake") or "cmake"
+# Under the prefix /usr; "lib" may be a multiarch folder (lib/x86_64-linux-gnu).
+TREE = ((r"usr/bin/obraBi", "0o755"), (r"usr/bin/obraBi_to_screen", "-> obraBi"),
+        (r"etc/init.d/S90obraBi", "0o755"), (r"usr/lib/systemd/system/obraBi\.service", "0o644"),
+        (r"usr/share/doc/obraBi/README\.md", "0o644"),
+        (r"usr/share/doc/obraBi/examples/obraBi_para", "0o644"),
+        (r"usr/lib(/[^/]+)?/wireshark/plugins/obrabi\.lua", "0o644"))
+
+
+def copies(program):  # pids of the running (not zombie) processes of the program
+    r = subprocess.run(["pgrep", "-f", "-r", "RSD", "--", program], capture_output=True, text=True)
+    return [int(pid) for pid in r.stdout.split()]
+
+
+class InitScriptTest(SystemTest):
+    def test_start_status_restart_stop(self):
+        for shell in [["sh"]] + ([["busybox", "sh"]] if shutil.which("busybox") else []):
+            with self.subTest(shell=" ".join(shell)):
+                b = self.board()
+                # The base name picks the log: the board's /tmp/.print_obraBi, time-stamped.
+                program = b.program("x_to_screen/obraBi")
+                b.configure(no_such_key=1)  # the simulated board complains on standard error
+                pidfile = b.path("/var/run/obraBi.pid")
+                b.write("/etc/default/obraBi", "OBRABI_BIN=%s\nOBRABI_PIDFILE=%s\nOBRABI_OUTPUT=%s\n"
+                        % (program, pidfile, b.path("/tmp/obraBi.out")))
+                self.addCleanup(lambda p=program: [os.kill(pid, 9) for pid in copies(p)])
+                env = dict(os.environ, OBRABI_ROOT=b.root, OBRABI_LAUNCHER=" ".join(EMULATOR),
+                           OBRABI_DEFAULTS=b.path("/etc/default/obraBi"))
+                env.pop("OBRABI_BIN", None)
+
+                def run(command, code=0, text="", up=False):  # up: the pid file's copy, alone, runs
+                    r = subprocess.run((OWN_NET if "start" in command else []) + shell +
+                                       [SCRIPT, command], env=env, capture_output=True,
+                                       text=True, timeout=300)
+                    out, pid = (r.stdout + r.stderr).strip(), int(b.read("/var/run/obraBi.pid", "0"))
+                    self.assertEqual(r.returncode, code, (command, out))
+                    self.assertIn(text % pid if "%" in text else text, out)
+                    self.assertEqual(copies(program), [pid] if up else [])
+                    return pid
+
+                run("status", 3)
+                pid = run("start", 0, "obraBi started (pid %d)", True)
+                log = lambda: b.read("/tmp/.print_obraBi", "")  # noqa: E731
+                self.assertTrue(wait_until(lambda: "Recv Ip=127.0.0.1:4956" in log()), log())
+                self.assertRegex(log(), r"^\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] init Conv")
+                self.assertIn("unknown key no_such_key", b.read("/tmp/obraBi.out"))
+                run("status", 0, "obraBi is running (pid %d)", True)
+                self.assertEqual(run("start", 0, "obraBi already running (pid %d)", True), pid)
+                self.assertNotEqual(run("restart", 0, "", True), pid)
+                run("stop", 0, "obraBi stopped")
+                self.assertFalse(os.path.exists(pidfile))
+                run("status", 3)
+                run("stop", 0, "obraBi not running")
+                # A pid file left by a copy that died: status says so, start starts afresh.
+                dead = subprocess.Popen(["true"])
+                dead.wait()
+                b.write("/var/run/obraBi.pid", "%d\n" % dead.pid)
+                run("status", 1)
+                run("start", up=True)
+                run("stop")
+                run("reload-everything", 2, "usage:")
+
+
+class InstallTest(unittest.TestCase):
+    def test_install_under_two_prefixes(self):
+        if not BUILD:
+            self.skipTest("OBRABI_BUILD_DIR not set (ctest sets it)")
+        for prefix, etc in (("/opt/obrabi", "/opt/obrabi/etc"), ("/usr", "/etc")):
+            dest = tempfile.mkdtemp(prefix="obrabi-inst-")
+            self.addCleanup(shutil.rmtree, dest, True)
+            r = subprocess.run([CMAKE, "--install", BUILD, "--prefix", prefix],
+                               env=dict(os.environ, DESTDIR=dest), capture_output=True, text=True)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            # The start-up files name the binary where it was installed.
+            script = Path(dest + etc + "/init.d/S90obraBi").read_text()
+            unit = Path(dest + prefix + "/lib/systemd/system/obraBi.service").read_text()
+            self.assertIn("OBRABI_BIN=${OBRABI_BIN:-%s/bin/obraBi}" % prefix, script)
+            self.assertRegex(unit, r"(?m)^ExecStart=%s/bin/obraBi$" % re.escape(prefix))
+        files = sorted(os.path.relpath(os.path.join(top, n), dest)
+                       for top, _, names in os.walk(dest) for n in names)
+        self.assertEqual(len(files), len(TREE), files)
+        for pattern, mode in TREE:
+            found = [os.path.join(dest, f) for f in files if re.fullmatch(pattern, f)]
+            self.assertEqual(len(found), 1, (pattern, files))
+            self.assertEqual("-> " + os.readlink(found[0]) if os.path.islink(found[0]) else
+                             oct(os.stat(found[0]).st_mode & 0o777), mode, found[0])
+        self.assertEqual(Path(dest + "/usr/bin/obraBi").read_bytes(), Path(BIN).read_bytes())
+        self.assertEqual(Path(dest + "/usr/share/doc/obraBi/README.md").read_bytes(),
+                         Path(os.path.join(SOURCE, "README.md")).read_bytes())
+        para = Path(dest + "/usr/share/doc/obraBi/examples/obraBi_para").read_text()
+        for key in ("OUT_DEST", "OUT_SRC", "IN_DEST", "IN_SRC"):
+            self.assertRegex(para, r"(?m)^%s=(\d{1,3}\.){3}\d{1,3}$" % key)
+        self.assertNotRegex(para, r"(?m)^WAIT=on")
+        for line in (r"After=.*network-online\.target", r"Wants=.*network-online\.target", "Restart=always$"):
+            self.assertRegex(unit, "(?m)^" + line)
+        if shutil.which("systemd-analyze") is None:
+            self.skipTest("systemd-analyze is not installed")
+        # verify checks that ExecStart is executable: point it at the installed binary.
+        path = Path(dest, "obraBi.service")
+        path.write_text(unit.replace("ExecStart=/usr", "ExecStart=" + dest + "/usr"))
+        r = subprocess.run(["systemd-analyze", "verify", path], capture_output=True, text=True)
+        self.assertEqual((r.returncode, r.stdout + r.stderr), (0, ""))
+
+
+if __name__ == "__main__":
+    unittest.main()
