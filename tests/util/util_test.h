@@ -44,20 +44,17 @@ inline std::string out_of(const std::function<void()>& body, bool err = false) {
 // SPI requests on a board made with a configuration, and those issued while spiLock was free.
 inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
 
-class board {
+class board : public board_dir {
   public:
     // With conf: the board has these hardware settings, its FPGA mapped and its SPI counted.
     explicit board(const char* conf = nullptr) {
-        char tmpl[] = "/tmp/obrabi-test-XXXXXX";
-        root_ = mkdtemp(tmpl) ? tmpl : "/tmp/obrabi-test-none";
         std::string here = __FILE__, cmd = "'";
         cmd += here.substr(0, here.rfind("/tests/util/")) + "/scripts/new-board' '";
-        EXPECT_EQ(std::system((cmd + root_ + "' > /dev/null").c_str()), 0);
-        EXPECT_EQ(sim_attach(root_.c_str()), 1);
+        EXPECT_EQ(std::system((cmd + root() + "' > /dev/null").c_str()), 0);
+        EXPECT_EQ(sim_attach(root().c_str()), 1);
         log_to_screen();
         if (conf != nullptr) {
-            write("/sim/board.conf", std::string("trace=trace.log\n") + conf);
-            EXPECT_EQ(sim_attach(root_.c_str()), 1);
+            configure(std::string("trace=trace.log\n") + conf);
             out_of(map_fpga_banks);
             spi_seen = spi_unlocked = 0;
             sim_set_spi_request_hook([](const char*) {
@@ -67,21 +64,6 @@ class board {
             });
         }
     }
-    ~board() {
-        sim_detach();
-        EXPECT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
-    }
-    board(const board&) = delete;
-    board& operator=(const board&) = delete;
-
-    std::string path(const std::string& logical) const { return root_ + logical; }
-    void write(const std::string& logical, const std::string& content, int mode = 0644) const {
-        std::ofstream(path(logical), std::ios::binary) << content;
-        chmod(path(logical).c_str(), static_cast<mode_t>(mode));
-    }
-    std::string read(const std::string& logical) const { return read_file(path(logical)); }
-    bool exists(const std::string& l) const { return access(path(l).c_str(), F_OK) == 0; }
-    void remove(const std::string& logical) const { unlink(path(logical).c_str()); }
     // Trace lines that start with prefix, each with its line feed.
     std::string traced(const std::string& prefix) const {
         std::string out, all = read("/sim/trace.log");
@@ -101,9 +83,6 @@ class board {
               0755);
         return log;
     }
-
-  private:
-    std::string root_;
 };
 
 // An SPI request line as the trace writes it (the request numbers differ between hosts).
