@@ -78,13 +78,6 @@ inline bool wait_for(const std::function<bool()>& done, int seconds = 60) {
     return true;
 }
 
-// What f writes to standard output.
-inline std::string stdout_of(const std::function<void()>& f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
-}
-
 // A traced board with these hardware settings, its FPGA mapped; what the mapping logged.
 inline std::string map_board(const board_dir& b, const std::string& conf = "") {
     make_traced_board(b, conf);

@@ -119,11 +119,10 @@ TEST(Gpio, RequestWordsCarryCommandAndLineAndAMissingDriverIsReported) {
     EXPECT_EQ(trace_lines(b), expected);
     // Without the driver: standard output says so (set and get only), nothing is requested.
     b.remove("/dev/codec-gpio1");
-    testing::internal::CaptureStdout();
-    gpio_set(6, 0);
-    EXPECT_EQ(gpio_get(6), 0);
-    gpio_setup(6, 1, 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open devicecan't open device");
+    int level = -1;
+    EXPECT_EQ(stdout_of([&] { gpio_set(6, 0), level = gpio_get(6), gpio_setup(6, 1, 1); }),
+              "can't open devicecan't open device");
+    EXPECT_EQ(level, 0);
     EXPECT_EQ(trace_lines(b), expected);
 }
 

@@ -57,9 +57,9 @@ TEST(Para, MissingOrIrregularFileGivesNothingAndLeavesTheDestination) {
                               : symlink("/dev/zero", p.c_str()),
                   0);
         char value[16] = "untouched";
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(para_get("/var/obraBi_para", "WAIT", value, sizeof value), 0);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(stdout_of([&] {
+                      EXPECT_EQ(para_get("/var/obraBi_para", "WAIT", value, sizeof value), 0);
+                  }),
                   kind == 0 ? "can't open /var/obraBi_para!!!\n" : "");
         EXPECT_STREQ(value, "untouched");
         unlink(p.c_str());
@@ -147,9 +147,7 @@ TEST_F(Env, ValueLongerThanTheDestinationIsRefusedNotCut) {
     for (int mode : {1, 0}) {
         env_init(mode);
         char guard[] = "################################";
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(env_get("LONG", guard + 8, 10), 0); // ten characters need eleven bytes
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(env_get("LONG", guard + 8, 10), 0); }), // 10 need 11
                   "env LONG: value of 10 characters does not fit 9, ignored\n");
         EXPECT_EQ(std::string(guard), std::string(32, '#'));
         EXPECT_EQ(env_get("LONG", guard + 8, 11), 1);

@@ -18,12 +18,6 @@
 
 namespace {
 
-template <class F> std::string stdout_of(F f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
-}
-
 sockaddr_in addr(const char* address, unsigned short port) {
     return sockaddr_in{AF_INET, htons(port), {inet_addr(address)}, {}};
 }

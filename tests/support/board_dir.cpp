@@ -46,12 +46,6 @@ void board_dir::write(const std::string& logical, const std::string& content, in
 std::string board_dir::read(const std::string& logical) const {
     return read_file(path(logical));
 }
-bool board_dir::exists(const std::string& logical) const {
-    return access(path(logical).c_str(), F_OK) == 0;
-}
-void board_dir::remove(const std::string& logical) const {
-    unlink(path(logical).c_str());
-}
 
 void board_dir::add_devices() const {
     for (const char* d : {"mem", "codec_audioBi", "spidev.0", "spidev.1", "spidev.2", "i2c-sw",

@@ -1,7 +1,9 @@
 // A simulated board directory for unit tests: made fresh in /tmp, attached, removed after.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,8 +19,8 @@ class board_dir {
     std::string path(const std::string& logical) const { return root_ + logical; }
     void write(const std::string& logical, const std::string& content, int mode = 0644) const;
     std::string read(const std::string& logical) const;
-    bool exists(const std::string& logical) const;
-    void remove(const std::string& logical) const;
+    bool exists(const std::string& l) const { return access(path(l).c_str(), F_OK) == 0; }
+    void remove(const std::string& logical) const { unlink(path(logical).c_str()); }
     // Creates the device node files of a complete board.
     void add_devices() const;
     // Writes R/sim/board.conf and attaches again so that it takes effect.
@@ -29,3 +31,10 @@ class board_dir {
 };
 
 std::string read_file(const std::string& path);
+
+// What body printed on standard output (on standard error with err).
+inline std::string stdout_of(const std::function<void()>& body, bool err = false) {
+    err ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
+    body();
+    return err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
+}

@@ -1,6 +1,5 @@
-// The chip and bus drivers of the board library: register writes and their order on the bus,
-// records as the drivers receive them, spiLock held around every SPI request, and the
-// failures that end the process.
+// The board library's chip and bus drivers: register writes in bus order, records as drivers
+// receive them, spiLock held around every SPI request, and the failures that end the process.
 #include "util/ak5701_ext.h"
 #include "util/ak5701_send.h"
 #include "util/codec_ctl.h"
@@ -44,7 +43,7 @@ TEST(Ak5701Ext, RegisterSequenceByRateHighBitsFlagInputAndBoard) {
     for (const auto& [variant, version, port, rate, hi, input, flag, rateWrites, reg12] : rows) {
         SCOPED_TRACE(board_conf(variant, version) + " rate " + std::to_string(rate));
         board b(board_conf(variant, version).c_str());
-        EXPECT_EQ(out_of([&] { init_ak5701_ext(port, rate, hi, input, flag); }),
+        EXPECT_EQ(stdout_of([&] { init_ak5701_ext(port, rate, hi, input, flag); }),
                   "init_spi_mode:" + std::to_string(port) + ",0\n\n\n");
         EXPECT_EQ(spi_tx(b, port), std::string("b135 b423 b007 b604 b137 ") + rateWrites +
                                        "b8a1 b9a1 " + reg12 + "b004 b007 ");
@@ -74,7 +73,7 @@ TEST(CodecCtl, RecordsAsBigEndianWordsResultOfTheCloseAndAMissingDriver) {
                                            "/dev/codec 0xc0044305" + head + zeros + " fail\n");
     const std::string sent = b.traced("/dev/codec ");
     b.remove("/dev/codec");
-    EXPECT_EQ(out_of([] {
+    EXPECT_EQ(stdout_of([] {
                   EXPECT_EQ(sum({codec_ctl_send(5, 7), codec_ctl_request(0x19)}), -2);
               }),
               "Error! open /dev/codec\r\nError! open /dev/codec\r\n");
@@ -92,9 +91,10 @@ TEST(Max9850, PlainSetUpAndRateSwitchWrites) {
     for (const auto& [plain, addr, rate, step] : rows) {
         SCOPED_TRACE(std::to_string(plain) + " " + std::to_string(rate));
         board b(board_conf(0x2D52, 0x300).c_str()); // its MAX9850 answers at 0x22
-        EXPECT_EQ(
-            out_of([&] { plain ? init_max9850_plain(addr, rate) : max9850_set_rate(addr, rate); }),
-            plain ? "init MAX9850 (" + std::to_string(rate) + "Hz) \n" : "");
+        EXPECT_EQ(stdout_of([&] {
+                      plain ? init_max9850_plain(addr, rate) : max9850_set_rate(addr, rate);
+                  }),
+                  plain ? "init MAX9850 (" + std::to_string(rate) + "Hz) \n" : "");
         const std::string writes =
             plain ? "05fc 0255 0309 0400 0600 0880 0910 0a00 0749 " + std::string(step) + " 05fd "
                   : "05fc " + std::string(step) + "05fd ";
@@ -139,7 +139,7 @@ TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
         SCOPED_TRACE(conf);
         board b(conf);
         sim_spidev_fail_settings(1, conf[0] == '\0');
-        EXPECT_EQ(out_of([&] { EXPECT_EQ(ics307_program(word, sizeof word), 0); }), marker);
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ics307_program(word, sizeof word), 0); }), marker);
         EXPECT_EQ(b.traced("/dev/spidev."),
                   spi_line(port, conf[0] ? "mode=0x0" : "fail", spi_request::wr_mode) +
                       spi_line(port, "len=0x11 speed=0x7a120 bits=0x8 tx=0123456789abcdef10"
@@ -152,7 +152,7 @@ TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlon
     board b("");
     b.remove("/dev/spi-sw");
     uint8_t data[44] = {0x11, 0x22, 0x33}, one[1] = {0x44}, back[44] = {}, other[1] = {0xEE};
-    EXPECT_EQ(out_of([] { EXPECT_EQ(spisw_open(), 0); }, true),
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(spisw_open(), 0); }, true),
               "/dev/spi_sw: No such file or directory\n");
     EXPECT_EQ(spisw_write(1, 2, data, 1), 0);
     b.write("/dev/spi-sw", "");

@@ -41,7 +41,7 @@ TEST(EnvWrite, EachWriterRunsEveryLineThatFitsItsBufferAndNoLongerOne) {
         EXPECT_EQ(call(fits.c_str()), 1);
         EXPECT_EQ(b.read(recorders[second]), expected);
         EXPECT_TRUE(
-            contains(out_of([&] { EXPECT_EQ(call(tooLong.c_str()), 0); }),
+            contains(stdout_of([&] { EXPECT_EQ(call(tooLong.c_str()), 0); }),
                      ": command line longer than " + std::to_string(lineMax) + " bytes, not run"));
         EXPECT_EQ(b.read(recorders[second]), expected);
     }
@@ -49,7 +49,7 @@ TEST(EnvWrite, EachWriterRunsEveryLineThatFitsItsBufferAndNoLongerOne) {
     b.remove(ENV_SET_TOOL);
     b.write(ENVFD_SET_TOOL, "#!/bin/sh\nexit 3\n", 0755);
     for (const auto& w : writers)
-        out_of([&] { EXPECT_EQ(std::get<0>(w)("A"), 1); }, true);
+        stdout_of([&] { EXPECT_EQ(std::get<0>(w)("A"), 1); }, true);
 }
 
 TEST(EnvWrite, ShellSensitiveKeysAndValuesReachTheToolUnchangedAndRunNothingElse) {
@@ -78,7 +78,8 @@ TEST(EnvCommit, RunsTheToolWithItsOutputDiscardedOneCommitAtATime) {
                 "'\nwhile [ ! -f '" + b.path("/tmp/release") + "' ]; do sleep 0.05; done\n",
             0755);
     b.write("/tmp/release", "");
-    EXPECT_EQ(out_of([] { EXPECT_EQ(out_of([] { EXPECT_EQ(env_commit(), 0); }, true), ""); }), "");
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(stdout_of([] { EXPECT_EQ(env_commit(), 0); }, true), ""); }),
+              "");
     b.remove("/tmp/release");
     log_to_file();
     log_reset_line_start();
@@ -98,7 +99,7 @@ TEST(EnvCommit, RunsTheToolWithItsOutputDiscardedOneCommitAtATime) {
     EXPECT_EQ(b.read("/tmp/commits"), "argc=0\nargc=0\nargc=0\n");
     EXPECT_TRUE(contains(b.read("/tmp/commit.log"), "] fail to pthread_mutex_trylock for flash\n"));
     b.remove(ENV_COMMIT_TOOL); // a missing tool is no failure either
-    EXPECT_EQ(out_of([] { EXPECT_EQ(env_commit(), 0); }, true), "");
+    EXPECT_EQ(stdout_of([] { EXPECT_EQ(env_commit(), 0); }, true), "");
 }
 
 // Runs body in a child process and gives its exit status (or -1 when it did not exit).
@@ -152,7 +153,7 @@ TEST(FlashLock, HeldUntilUnlockAcrossProcessesAndTakenOnceItGoesAway) {
         close(d);
     ASSERT_EQ(std::system(("rm -rf '" + b.path("/var") + "'").c_str()), 0);
     EXPECT_TRUE(
-        contains(out_of([] { EXPECT_EQ(flash_file_lock() + flash_file_unlock(), 0); }, true),
+        contains(stdout_of([] { EXPECT_EQ(flash_file_lock() + flash_file_unlock(), 0); }, true),
                  "/var/writeFlash: "));
 }
 

@@ -1,5 +1,4 @@
-// Board file probes, the device identity and unit type, process helpers, hex dumps, waits and
-// host resolution.
+// File probes, identity and unit type, process helpers, hex dumps, waits, host resolution.
 #include "util/file_probe.h"
 #include "util/hex_dump.h"
 #include "util/identity.h"
@@ -40,7 +39,7 @@ TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouchedAndPathsAsOneArgument
         char dest[300];
         std::memset(dest, '#', sizeof dest);
         int got = -1;
-        out_of([&] { got = probe("/etc/version", dest, size); }, true); // cat's complaints
+        stdout_of([&] { got = probe("/etc/version", dest, size); }, true); // cat's complaints
         EXPECT_EQ(got, expected != "#");
         EXPECT_EQ(expected == "#" ? std::string(1, dest[0]) : std::string(dest), expected);
         EXPECT_EQ(dest[size], '#'); // nothing past the destination
@@ -52,10 +51,11 @@ TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouchedAndPathsAsOneArgument
     EXPECT_EQ(cat_first_line(odd.c_str(), line, sizeof line), 1);
     EXPECT_STREQ(line, "odd");
     const std::string tooLong = "/etc/" + std::string(HW_PATH_SIZE, 'p');
-    EXPECT_TRUE(contains(out_of([&] { cat_first_line(tooLong.c_str(), line, 16); }), "too long"));
+    EXPECT_TRUE(
+        contains(stdout_of([&] { cat_first_line(tooLong.c_str(), line, 16); }), "too long"));
     // ls names an existing file; a directory lists its entries instead.
     EXPECT_EQ(path_exists("/etc/unitType") * 10 + path_exists(odd.c_str()), 11);
-    out_of(
+    stdout_of(
         [&] {
             EXPECT_EQ(path_exists("/etc") + path_exists("/etc/none") +
                           path_exists("/etc/x;touch pwned") +
@@ -98,7 +98,7 @@ TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddressAndTheUnitType) {
     board b(std::get<0>(rows[0]));
     const std::string full = "ZuVo62xxT,A,105" + tail;
     EXPECT_TRUE(
-        contains(out_of([&] { EXPECT_EQ(identity("A", full.size()), ""); }), "does not fit"));
+        contains(stdout_of([&] { EXPECT_EQ(identity("A", full.size()), ""); }), "does not fit"));
     EXPECT_EQ(identity("A", full.size() + 1), full);
     // Fields are first lines without control bytes within their buffers; an address longer
     // than its field is refused by the reader and leaves it empty, as a missing file does.
@@ -110,24 +110,24 @@ TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddressAndTheUnitType) {
               "ZuVo62xxT,A,105,2.1," + std::string(31, 'd') + ",," + std::string(127, 'a'));
     b.remove("/etc/version");
     b.remove("/etc/.appSource");
-    out_of([] { EXPECT_EQ(identity("A"), "ZuVo62xxT,A,105,," + std::string(31, 'd') + ",,"); },
-           true);
+    stdout_of([] { EXPECT_EQ(identity("A"), "ZuVo62xxT,A,105,," + std::string(31, 'd') + ",,"); },
+              true);
     // The unit type: the first line without trailing blanks, else the default word.
     char type[64] = {}, small[8], tiny[4] = {'#', '#', '#', '#'};
     b.write("/etc/unitType", "INTERCOM  \r\nOTHER\n");
     EXPECT_EQ(unit_type_get(type, sizeof type), 1);
     EXPECT_STREQ(type, "INTERCOM");
-    out_of([&] { EXPECT_EQ(unit_type_get(small, 8) + unit_type_get(tiny, 3), 0); }); // too long
+    stdout_of([&] { EXPECT_EQ(unit_type_get(small, 8) + unit_type_get(tiny, 3), 0); }); // too long
     EXPECT_EQ(std::string(small) + "," + std::string(tiny, 4), std::string("pelmor,pe\0#", 11));
     b.remove("/etc/unitType");
-    out_of([&] { EXPECT_EQ(unit_type_get(type, sizeof type), 0); }, true);
+    stdout_of([&] { EXPECT_EQ(unit_type_get(type, sizeof type), 0); }, true);
     EXPECT_STREQ(type, "pelmor");
 }
 
 TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
     board b;
     EXPECT_EQ(sum({run_shell(nullptr), run_shell("true"), run_shell("exit 3") >> 8}), 4);
-    out_of([] { EXPECT_EQ(run_shell("obrabi-no-such-command"), 127 * 256); }, true);
+    stdout_of([] { EXPECT_EQ(run_shell("obrabi-no-such-command"), 127 * 256); }, true);
     const int killed = run_shell("kill -9 $$");
     EXPECT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGKILL);
     // run_popen waits for its command, which may have 127 characters and no more.
@@ -138,7 +138,7 @@ TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
         std::string cmd = "touch '" + b.path(name) + "'";
         cmd.resize(length, ' ');
         const bool fits = length < 128;
-        EXPECT_EQ(out_of([&] { EXPECT_EQ(run_popen(cmd.c_str()), fits); }),
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(run_popen(cmd.c_str()), fits); }),
                   fits ? ""
                        : "command of 128 characters longer than 127, not run: " +
                              cmd.substr(0, 40) + "\n");
@@ -168,8 +168,8 @@ TEST(Process, PidofPpp0AndTheStopAndRestart) {
                    pidof_value(("$(touch '" + b.path("/tmp/pwned") + "')").c_str())}),
               0);
     EXPECT_FALSE(b.exists("/tmp/pwned"));
-    EXPECT_TRUE(contains(out_of([] { EXPECT_EQ(pidof_value(std::string(200, 'n').c_str()), 0); }),
-                         "too long"));
+    EXPECT_TRUE(contains(
+        stdout_of([] { EXPECT_EQ(pidof_value(std::string(200, 'n').c_str()), 0); }), "too long"));
     // The stops and the restart go through the board's seam, which records them.
     EXPECT_EQ(stop_and_reboot(), 0);
     EXPECT_EQ(b.traced(""), "killall name=zuvo\nkillall name=obra\nreboot how=0x1234567\n");
@@ -202,7 +202,7 @@ TEST(HexDumpWaitAndResolve, DumpLayoutsWholeSecondsAndNumericHostsOfBothFamilies
     };
     log_to_screen();
     for (const auto& [dump, count, expected] : rows)
-        EXPECT_EQ(out_of([&] { dump(bytes, count); }), expected) << count;
+        EXPECT_EQ(stdout_of([&] { dump(bytes, count); }), expected) << count;
     timeval start{}, end{};
     gettimeofday(&start, nullptr);
     EXPECT_EQ(sum({wait_seconds(2), wait_seconds(0), wait_seconds(-3), int(sleep_seconds(0))}), 0);
@@ -211,15 +211,15 @@ TEST(HexDumpWaitAndResolve, DumpLayoutsWholeSecondsAndNumericHostsOfBothFamilies
     char text[64];
     for (const char* host : {"127.0.0.1", "::1"}) {
         const std::string log =
-            out_of([&] { EXPECT_EQ(resolve_host(host, text, sizeof text), 0); });
+            stdout_of([&] { EXPECT_EQ(resolve_host(host, text, sizeof text), 0); });
         EXPECT_STREQ(text, host);
         EXPECT_TRUE(contains(log, std::string(host[1] == ':' ? "IPv6" : "IPv4") +
                                       " address: " + host + " ("));
     }
     std::memset(text, '#', sizeof text);
-    EXPECT_TRUE(
-        contains(out_of([&] { EXPECT_EQ(resolve_host("", text, 8), -1); }, true), "getaddrinfo: "));
-    out_of([&] { EXPECT_EQ(resolve_host("10.200.200.200", text, 8), -1); });
+    EXPECT_TRUE(contains(stdout_of([&] { EXPECT_EQ(resolve_host("", text, 8), -1); }, true),
+                         "getaddrinfo: "));
+    stdout_of([&] { EXPECT_EQ(resolve_host("10.200.200.200", text, 8), -1); });
     EXPECT_EQ(std::string(text, 8), std::string(8, '#'));
 }
 

@@ -1,5 +1,4 @@
-// Helpers of the utility tests: a simulated board laid out by scripts/new-board (its environment
-// tools and board files are the ones a user gets), its request trace, and captured output.
+// The utility tests' board, laid out by scripts/new-board as a user gets it, and its trace.
 #pragma once
 
 #include "board/fpga.h"
@@ -14,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
 #include <numeric>
 #include <string>
@@ -34,12 +32,6 @@ inline bool contains(const std::string& text, const std::string& part) {
 inline int sum(std::initializer_list<int> results) {
     return std::accumulate(results.begin(), results.end(), 0);
 }
-// What body printed on standard output (on standard error with err).
-inline std::string out_of(const std::function<void()>& body, bool err = false) {
-    err ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
-    body();
-    return err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
-}
 
 // SPI requests on a board made with a configuration, and those issued while spiLock was free.
 inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
@@ -48,14 +40,13 @@ class board : public board_dir {
   public:
     // With conf: the board has these hardware settings, its FPGA mapped and its SPI counted.
     explicit board(const char* conf = nullptr) {
-        std::string here = __FILE__, cmd = "'";
-        cmd += here.substr(0, here.rfind("/tests/util/")) + "/scripts/new-board' '";
-        EXPECT_EQ(std::system((cmd + root() + "' > /dev/null").c_str()), 0);
+        const std::string make = "'" OBRABI_SOURCE_DIR "/scripts/new-board' '" + root() + "'";
+        EXPECT_EQ(std::system((make + " > /dev/null").c_str()), 0);
         EXPECT_EQ(sim_attach(root().c_str()), 1);
         log_to_screen();
         if (conf != nullptr) {
             configure(std::string("trace=trace.log\n") + conf);
-            out_of(map_fpga_banks);
+            stdout_of(map_fpga_banks);
             spi_seen = spi_unlocked = 0;
             sim_set_spi_request_hook([](const char*) {
                 ++spi_seen;
