@@ -18,11 +18,13 @@ void make_dirs(const std::string& path) {
 
 } // namespace
 
-board_dir::board_dir() {
+board_dir::board_dir(bool dirs) {
     char tmpl[] = "/tmp/obrabi-test-XXXXXX";
     const char* made = mkdtemp(tmpl);
     EXPECT_NE(made, nullptr);
     root_ = made ? made : "/tmp";
+    if (!dirs)
+        return;
     for (const char* d : {"/dev", "/var", "/tmp", "/etc", "/sim", "/usr/local/bin"})
         make_dirs(root_ + d);
     EXPECT_EQ(sim_attach(root_.c_str()), 1);

@@ -9,7 +9,8 @@
 
 class board_dir {
   public:
-    board_dir();
+    // Without dirs: an empty directory, for a board that scripts/new-board lays out.
+    explicit board_dir(bool dirs = true);
     ~board_dir();
     board_dir(const board_dir&) = delete;
     board_dir& operator=(const board_dir&) = delete;

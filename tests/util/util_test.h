@@ -39,9 +39,9 @@ inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
 class board : public board_dir {
   public:
     // With conf: the board has these hardware settings, its FPGA mapped and its SPI counted.
-    explicit board(const char* conf = nullptr) {
+    explicit board(const char* conf = nullptr) : board_dir(false) {
         const std::string make = "'" OBRABI_SOURCE_DIR "/scripts/new-board' '" + root() + "'";
-        EXPECT_EQ(std::system((make + " > /dev/null").c_str()), 0);
+        EXPECT_EQ(std::system((make + " > /dev/null").c_str()), 0) << make;
         EXPECT_EQ(sim_attach(root().c_str()), 1);
         log_to_screen();
         if (conf != nullptr) {
