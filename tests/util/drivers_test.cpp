@@ -25,6 +25,27 @@ std::string spi_tx(const board& b, int port) {
     return out;
 }
 
+// The waits of the code under test while a board and port are watched, each after the last
+// SPI write made before it: "b9a1:10000 " is 10 ms after register 0x19 was written.
+const board* watched = nullptr;
+int watchedPort = 0;
+std::string waits;
+
+} // namespace
+
+extern "C" int usleep(useconds_t us) noexcept {
+    if (watched != nullptr) {
+        const std::string tx = spi_tx(*watched, watchedPort);
+        const std::size_t end = tx.size() > 1 ? tx.rfind(' ', tx.size() - 2) : std::string::npos;
+        waits += (end == std::string::npos ? tx : tx.substr(end + 1)).substr(0, 4) + ":" +
+                 std::to_string(us) + " ";
+    }
+    timespec t{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+    return nanosleep(&t, nullptr);
+}
+
+namespace {
+
 TEST(Ak5701Ext, RegisterSequenceByRateHighBitsFlagInputAndBoard) {
     // Board, port, rate, hi, input, flag; the writes between the power-up block and the fixed
     // tail, and those of register 0x12 (from the flag, then from the input).
@@ -43,10 +64,19 @@ TEST(Ak5701Ext, RegisterSequenceByRateHighBitsFlagInputAndBoard) {
     for (const auto& [variant, version, port, rate, hi, input, flag, rateWrites, reg12] : rows) {
         SCOPED_TRACE(board_conf(variant, version) + " rate " + std::to_string(rate));
         board b(board_conf(variant, version).c_str());
+        std::tie(watched, watchedPort, waits) = std::make_tuple(&b, port, "");
         EXPECT_EQ(stdout_of([&] { init_ak5701_ext(port, rate, hi, input, flag); }),
                   "init_spi_mode:" + std::to_string(port) + ",0\n\n\n");
+        watched = nullptr;
         EXPECT_EQ(spi_tx(b, port), std::string("b135 b423 b007 b604 b137 ") + rateWrites +
                                        "b8a1 b9a1 " + reg12 + "b004 b007 ");
+        // The power-up's 100 us steps, 10 ms to settle after each rate write (after the
+        // power-up when there is none) and after register 0x19.
+        std::string settle = "b135:100 b423:100 b007:100 b137:100 ",
+                    after = *rateWrites != 0 ? rateWrites : "b137 ";
+        for (std::size_t at = 0; at < after.size(); at += 5)
+            settle += after.substr(at, 4) + ":10000 ";
+        EXPECT_EQ(waits, settle + "b9a1:10000 ");
     }
 }
 
