@@ -198,7 +198,7 @@ TEST_F(Net, TransmitterSendsEachCapturedFrameAndCountsIt) {
     board.add_devices();
     board.configure("frame_us=2000\n");
     pcm_frame buffer{};
-    uint16_t seq = 0;
+    uint16_t seq = 0x4321; // far from the device's own counter, which counts from 0
     stdout_of(map_fpga_banks);
     sim_fpga_set16(0x2708, 1); // the ring says a frame waits, but no device gives it
     sim_fpga_set16(0x270A, 0);
@@ -221,6 +221,9 @@ TEST_F(Net, TransmitterSendsEachCapturedFrameAndCountsIt) {
     EXPECT_EQ(txCounters.captured.load() - captured, nFailed + nSent);
     EXPECT_EQ(txCounters.sent.load() - sent, nSent);
     EXPECT_EQ(txCounters.sendFailures.load() - failed, nFailed);
+    // The thread's own count of frames read, kept in the buffer beside the packet.
+    EXPECT_EQ(seq, 0x4321 + nFailed + nSent);
+    EXPECT_EQ((buffer[1540] << 8) | buffer[1541], seq - 1);
     for (unsigned long d = 0, last = 0; d < nSent; ++d) {
         uint8_t got[2000] = {};
         EXPECT_EQ(recv(a, got, sizeof got, MSG_DONTWAIT | MSG_TRUNC), 776);

@@ -7,11 +7,34 @@
 #include "util/wait.h"
 #include "util_test.h"
 
+#include <filesystem>
 #include <sys/time.h>
 
 namespace {
 
 using namespace ut;
+
+// While not negative, the clock that the code under test reads: it starts at 10.7 s and
+// moves on by 0.3 s at every reading.
+int clockReadings = -1;
+
+} // namespace
+
+extern "C" int gettimeofday(timeval* __restrict tv, void* __restrict) noexcept {
+    if (clockReadings < 0) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        tv->tv_sec = now.tv_sec;
+        tv->tv_usec = static_cast<suseconds_t>(now.tv_nsec / 1000);
+        return 0;
+    }
+    const long us = 10700000 + 300000L * clockReadings++;
+    tv->tv_sec = static_cast<time_t>(us / 1000000);
+    tv->tv_usec = static_cast<suseconds_t>(us % 1000000);
+    return 0;
+}
+
+namespace {
 
 TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouchedAndPathsAsOneArgument) {
     board b;
@@ -120,8 +143,13 @@ TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddressAndTheUnitType) {
     stdout_of([&] { EXPECT_EQ(unit_type_get(small, 8) + unit_type_get(tiny, 3), 0); }); // too long
     EXPECT_EQ(std::string(small) + "," + std::string(tiny, 4), std::string("pelmor,pe\0#", 11));
     b.remove("/etc/unitType");
+    const auto fds = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto open = fds();
     stdout_of([&] { EXPECT_EQ(unit_type_get(type, sizeof type), 0); }, true);
     EXPECT_STREQ(type, "pelmor");
+    EXPECT_EQ(fds(), open); // the tool's pipe closed when it printed nothing
 }
 
 TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
@@ -203,11 +231,13 @@ TEST(HexDumpWaitAndResolve, DumpLayoutsWholeSecondsAndNumericHostsOfBothFamilies
     log_to_screen();
     for (const auto& [dump, count, expected] : rows)
         EXPECT_EQ(stdout_of([&] { dump(bytes, count); }), expected) << count;
-    timeval start{}, end{};
-    gettimeofday(&start, nullptr);
-    EXPECT_EQ(sum({wait_seconds(2), wait_seconds(0), wait_seconds(-3), int(sleep_seconds(0))}), 0);
-    gettimeofday(&end, nullptr);
-    EXPECT_GE((end.tv_sec - start.tv_sec) * 1000000 + end.tv_usec - start.tv_usec, 2000000);
+    EXPECT_EQ(sum({wait_seconds(0), wait_seconds(-3), int(sleep_seconds(0))}), 0);
+    // Whole seconds across the wraps of the microseconds: readings 0.3 s apart from 10.7 s,
+    // the wait ends at the 7th after the start (12.8 s), the first 2 s or more after it.
+    clockReadings = 0;
+    EXPECT_EQ(wait_seconds(2), 0);
+    EXPECT_EQ(clockReadings, 8);
+    clockReadings = -1;
     char text[64];
     for (const char* host : {"127.0.0.1", "::1"}) {
         const std::string log =
