@@ -33,7 +33,7 @@ std::string waits;
 
 } // namespace
 
-extern "C" int usleep(useconds_t us) noexcept {
+extern "C" int usleep(useconds_t us) {
     if (watched != nullptr) {
         const std::string tx = spi_tx(*watched, watchedPort);
         const std::size_t end = tx.size() > 1 ? tx.rfind(' ', tx.size() - 2) : std::string::npos;
