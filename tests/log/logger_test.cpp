@@ -3,7 +3,6 @@
 
 #include "support/board_dir.h"
 
-#include <dirent.h>
 #include <regex>
 #include <string>
 #include <sys/stat.h>
@@ -11,15 +10,6 @@
 namespace {
 
 const std::string STAMP = R"(\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] )";
-
-int open_descriptors() {
-    DIR* dir = opendir("/proc/self/fd");
-    int n = 0;
-    while (readdir(dir) != nullptr)
-        ++n;
-    closedir(dir);
-    return n;
-}
 
 class Logger : public ::testing::Test {
   protected:
@@ -71,7 +61,7 @@ TEST_F(Logger, LogAboveTheLimitIsRotatedIntoOneBackup) {
 
 // Every rotation closes the files it opened: many of them leave no descriptor behind.
 TEST_F(Logger, RotationLeavesNoFileOpen) {
-    const int before = open_descriptors();
+    const long before = open_descriptors();
     for (int i = 0; i < 20; ++i, fill(8193))
         log_printf("rotated %d\n", i);
     EXPECT_EQ(open_descriptors(), before);

@@ -1,7 +1,9 @@
 // A simulated board directory for unit tests: made fresh in /tmp, attached, removed after.
 #pragma once
 
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -32,6 +34,11 @@ class board_dir {
 };
 
 std::string read_file(const std::string& path);
+
+// How many descriptors the process holds open now.
+inline long open_descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
 
 // What body printed on standard output (on standard error with err).
 inline std::string stdout_of(const std::function<void()>& body, bool err = false) {

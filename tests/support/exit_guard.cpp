@@ -16,17 +16,18 @@ struct finish_listener : testing::EmptyTestEventListener {
     void OnTestProgramEnd(const testing::UnitTest&) override { finished = true; }
 };
 
+void refuse_early_exit() {
+    if (finished || testing::internal::InDeathTestChild()) // a death test's child may exit
+        return;
+    const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
+    std::fprintf(stderr, "test program exited before its tests were done, in %s.%s\n",
+                 t ? t->test_suite_name() : "?", t ? t->name() : "?");
+    _exit(1);
+}
+
 const bool installed = [] {
     testing::UnitTest::GetInstance()->listeners().Append(new finish_listener);
-    return std::atexit([] {
-               const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
-               if (finished ||
-                   testing::internal::InDeathTestChild()) // a death test's child may exit
-                   return;
-               std::fprintf(stderr, "test program exited before its tests were done, in %s.%s\n",
-                            t ? t->test_suite_name() : "?", t ? t->name() : "?");
-               _exit(1);
-           }) == 0;
+    return std::atexit(refuse_early_exit) == 0;
 }();
 
 } // namespace

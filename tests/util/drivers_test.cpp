@@ -35,10 +35,9 @@ std::string waits;
 
 extern "C" int usleep(useconds_t us) {
     if (watched != nullptr) {
-        const std::string tx = spi_tx(*watched, watchedPort);
-        const std::size_t end = tx.size() > 1 ? tx.rfind(' ', tx.size() - 2) : std::string::npos;
-        waits += (end == std::string::npos ? tx : tx.substr(end + 1)).substr(0, 4) + ":" +
-                 std::to_string(us) + " ";
+        const std::string tx = spi_tx(*watched, watchedPort); // "b135 b423 ..."
+        waits +=
+            (tx.size() < 5 ? "" : tx.substr(tx.size() - 5, 4)) + ":" + std::to_string(us) + " ";
     }
     timespec t{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
     return nanosleep(&t, nullptr);

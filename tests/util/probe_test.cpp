@@ -7,7 +7,6 @@
 #include "util/wait.h"
 #include "util_test.h"
 
-#include <filesystem>
 #include <sys/time.h>
 
 namespace {
@@ -143,13 +142,10 @@ TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddressAndTheUnitType) {
     stdout_of([&] { EXPECT_EQ(unit_type_get(small, 8) + unit_type_get(tiny, 3), 0); }); // too long
     EXPECT_EQ(std::string(small) + "," + std::string(tiny, 4), std::string("pelmor,pe\0#", 11));
     b.remove("/etc/unitType");
-    const auto fds = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
-    const auto open = fds();
+    const long open = open_descriptors();
     stdout_of([&] { EXPECT_EQ(unit_type_get(type, sizeof type), 0); }, true);
     EXPECT_STREQ(type, "pelmor");
-    EXPECT_EQ(fds(), open); // the tool's pipe closed when it printed nothing
+    EXPECT_EQ(open_descriptors(), open); // the tool's pipe closed when it printed nothing
 }
 
 TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
