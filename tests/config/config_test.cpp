@@ -34,9 +34,10 @@ TEST(Para, KeysAtLineStartValuesWithoutControlBytesLongLinesInTwo) {
     for (const auto& r : rows) {
         board.write("/var/obraBi_para", r.content);
         char value[256] = {};
-        testing::internal::CaptureStdout();
-        const int found = para_get("/var/obraBi_para", r.key, value, sizeof value);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        int found = -1;
+        EXPECT_EQ(
+            stdout_of([&] { found = para_get("/var/obraBi_para", r.key, value, sizeof value); }),
+            "");
         EXPECT_EQ(found == 1 ? value : "<none>", r.value) << r.content.substr(0, 40);
     }
     // The destination bounds the value: 8 bytes of room between two guards.

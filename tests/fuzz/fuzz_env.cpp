@@ -7,8 +7,7 @@
 
 static void setup() {
     fuzz_board_init("");
-    // Both tools print the file the target chose, whatever they are asked, and keep their
-    // arguments.
+    // Both tools keep their arguments and print the file the target chose, whatever asked.
     const char* tool = "#!/bin/sh\nsim=\"${0%/usr/local/bin/*}/sim\"\n"
                        "printf '%s\\0' \"$@\" > \"$sim/tool.args\"\nexec cat \"$sim/tool.out\"\n";
     fuzz_write(ENV_MAIN_TOOL, tool);

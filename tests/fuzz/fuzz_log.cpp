@@ -34,8 +34,7 @@ FUZZ_TARGET([] { fuzz_board_init(""); }) {
         const std::string text =
             (message.substr(0, MESSAGE_MAX) + (format + 2)).substr(0, MESSAGE_MAX);
         const std::string added = after.substr(rotated ? 0 : before.size());
-        // A stamp of bounded length exactly where a line began; its form is the unit tests'
-        // business.
+        // A stamp of bounded length exactly where a line began (its form: the unit tests').
         const std::size_t stamp = added.size() - text.size();
         FUZZ_CHECK(added.ends_with(text) && (stamp != 0) == lineStart && stamp <= PREFIX_MAX,
                    "%zu bytes added for %zu\n", added.size(), text.size());

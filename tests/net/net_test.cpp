@@ -142,10 +142,8 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
         stdout_of([&] { EXPECT_EQ(rx_drain(link, state), 148u); }),
         "audio datagram of 0 bytes dropped\naudio recevied from unknown device(127.0.0.3)!\n");
     EXPECT_EQ(rx_drain(link, state), 0u);
-    EXPECT_EQ(state.received, 148u);
-    EXPECT_EQ(state.played, 2u);
-    EXPECT_EQ(state.droppedLength, 6u);
-    EXPECT_EQ(state.droppedSender, 140u);
+    EXPECT_EQ((std::vector{state.received, state.played, state.droppedLength, state.droppedSender}),
+              (std::vector<unsigned long>{148, 2, 6, 140}));
     pcm_frame played{};
     for (size_t i = 0; i < FRAME_SAMPLES; ++i)
         played[PCM_SAMPLES_OFFSET + 2 * i] = 0x7E; // +32256
@@ -189,7 +187,7 @@ TEST_F(Net, MulticastTransmitSocketTakesItsTtlFromTheEnvironment) {
     if (setsockopt(b, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) != 0)
         GTEST_SKIP() << "this platform refuses IP_MULTICAST_IF";
     const std::string log = open_tx("239.1.2.3", "MULTICAST_TTL=300\n");
-    EXPECT_NE(log.find("multicast=239.1.2.3:49501,EF010203,EF010203\n"), std::string::npos) << log;
+    EXPECT_TRUE(contains(log, "multicast=239.1.2.3:49501,EF010203,EF010203\n")) << log;
     EXPECT_EQ(sockopt(link.sockfd, IPPROTO_IP, IP_MULTICAST_TTL), 44); // the low byte
 }
 
@@ -222,9 +220,9 @@ TEST_F(Net, TransmitterSendsEachCapturedFrameAndCountsIt) {
     udp_link refused = link;
     refused.sockfd = -1; // every send fails
     const unsigned long nFailed = send_three(refused), nSent = send_three(link);
-    EXPECT_EQ(txCounters.captured.load() - captured, nFailed + nSent);
-    EXPECT_EQ(txCounters.sent.load() - sent, nSent);
-    EXPECT_EQ(txCounters.sendFailures.load() - failed, nFailed);
+    EXPECT_EQ((std::vector{txCounters.captured - captured, txCounters.sent - sent,
+                           txCounters.sendFailures - failed}),
+              (std::vector{nFailed + nSent, nSent, nFailed}));
     // The thread's own count of frames read, kept in the buffer beside the packet.
     EXPECT_EQ(seq, 0x4321 + nFailed + nSent);
     EXPECT_EQ((buffer[1540] << 8) | buffer[1541], seq - 1);

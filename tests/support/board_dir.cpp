@@ -3,20 +3,11 @@
 #include "sim/sim.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-void make_dirs(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i)
-        if (i == path.size() || path[i] == '/')
-            mkdir(path.substr(0, i).c_str(), 0755);
-}
-
-} // namespace
 
 board_dir::board_dir(bool dirs) {
     char tmpl[] = "/tmp/obrabi-test-XXXXXX";
@@ -26,7 +17,7 @@ board_dir::board_dir(bool dirs) {
     if (!dirs)
         return;
     for (const char* d : {"/dev", "/var", "/tmp", "/etc", "/sim", "/usr/local/bin"})
-        make_dirs(root_ + d);
+        std::filesystem::create_directories(root_ + d);
     EXPECT_EQ(sim_attach(root_.c_str()), 1);
 }
 
@@ -40,7 +31,7 @@ board_dir::~board_dir() {
 
 void board_dir::write(const std::string& logical, const std::string& content, int mode) const {
     std::string p = path(logical);
-    make_dirs(p.substr(0, p.rfind('/')));
+    std::filesystem::create_directories(p.substr(0, p.rfind('/')));
     std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
     chmod(p.c_str(), static_cast<mode_t>(mode));
 }
@@ -60,9 +51,24 @@ void board_dir::configure(const std::string& boardConf) const {
     EXPECT_EQ(sim_attach(root_.c_str()), 1);
 }
 
+std::vector<std::string> board_dir::traced(const std::string& prefix) const {
+    std::vector<std::string> out;
+    std::istringstream in(read("/sim/trace.log"));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0)
+            out.push_back(line);
+    return out;
+}
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> spi_tx(const board_dir& b, int port) {
+    std::vector<std::string> out;
+    for (const std::string& l : b.traced("/dev/spidev." + std::to_string(port) + " "))
+        if (std::size_t at = l.find(" tx="); at != std::string::npos)
+            out.push_back(l.substr(at + 4));
+    return out;
 }

@@ -1,11 +1,15 @@
 // A simulated board directory for unit tests: made fresh in /tmp, attached, removed after.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,12 +32,38 @@ class board_dir {
     void add_devices() const;
     // Writes R/sim/board.conf and attaches again so that it takes effect.
     void configure(const std::string& boardConf) const;
+    // The lines of the board's trace (R/sim/trace.log) that start with prefix, in order.
+    std::vector<std::string> traced(const std::string& prefix = "") const;
 
   private:
     std::string root_;
 };
 
 std::string read_file(const std::string& path);
+
+using lines = std::vector<std::string>;
+
+// The blank-separated words of a text.
+inline lines words(const std::string& text) {
+    std::istringstream in(text);
+    return lines(std::istream_iterator<std::string>(in), {});
+}
+
+// The transmit bytes (hex) of every SPI transfer on a port, in order.
+std::vector<std::string> spi_tx(const board_dir& b, int port);
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Waits, polling, until done() holds or a generous bound passes; the result of done().
+inline bool wait_for(const std::function<bool()>& done, int seconds = 60) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+    return true;
+}
 
 // How many descriptors the process holds open now.
 inline long open_descriptors() {

@@ -1,6 +1,7 @@
-// Linked into every unit test program: code under test ends the process on some faults, with
-// status 0 for configuration and device faults, and a test that reached one by mistake would
-// pass the tests after it unrun. An exit before the tests are done ends with status 1 instead.
+// Linked into every unit test program: how death tests run, and a guard. Code under test ends
+// the process on some faults, with status 0 for configuration and device faults, and a test
+// that reached one by mistake would pass the tests after it unrun: an exit before the tests are
+// done ends with status 1 instead.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,17 @@
 namespace {
 
 std::atomic<bool> finished{false};
+#if defined(__powerpc__)
+constexpr const char* deathTestStyle = "fast";
+#else
+constexpr const char* deathTestStyle = "threadsafe";
+#endif
+
+// Death tests run the binary again, safe beside the simulator's threads; under user-mode
+// qemu it cannot be run again, and the child is forked. (Set up in a death test's child too.)
+struct death_test_setup : testing::Environment {
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, deathTestStyle); }
+};
 
 struct finish_listener : testing::EmptyTestEventListener {
     void OnTestProgramEnd(const testing::UnitTest&) override { finished = true; }
@@ -27,6 +39,7 @@ void refuse_early_exit() {
 
 const bool installed = [] {
     testing::UnitTest::GetInstance()->listeners().Append(new finish_listener);
+    testing::AddGlobalTestEnvironment(new death_test_setup);
     return std::atexit(refuse_early_exit) == 0;
 }();
 

@@ -27,8 +27,7 @@ PACKET = bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * 772  # whole, from no
 OWN_NET = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"]
 
 
-def wait_until(predicate, timeout=120.0, step=0.05):
-    """Polls predicate until it is true or the (generous: qemu is slow) timeout passes."""
+def wait_until(predicate, timeout=120.0, step=0.05):  # generous bounds: qemu is slow
     deadline = time.monotonic() + timeout
     while not (value := predicate()) and time.monotonic() < deadline:
         time.sleep(step)
@@ -71,8 +70,7 @@ class Board:
         with open(self.path("/sim/board.conf"), "a") as f:
             f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
 
-    def program(self, name="bin/obraBi_to_screen"):
-        """A link to the build's binary under sim/NAME: the base name picks the log."""
+    def program(self, name="bin/obraBi_to_screen"):  # a link to the binary: its name picks the log
         path = os.path.join(self.root, "sim", name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if not os.path.lexists(path):
@@ -93,8 +91,7 @@ class Process:
                                      stdout=self.files[0], stderr=self.files[1],
                                      stdin=subprocess.DEVNULL)
 
-    def output(self, which=0):
-        """Whole lines so far of standard output (which=0) or error (1)."""
+    def output(self, which=0):  # whole lines so far of standard output (which=0) or error (1)
         text = os.pread(self.files[which].fileno(), 1 << 26, 0).decode(errors="replace")
         return text[:text.rfind("\n") + 1].split("\n")[:-1]
 
@@ -108,8 +105,7 @@ class Process:
     def count(self, text):
         return sum(1 for l in self.output() if text in l)
 
-    def wait_exit(self, timeout=120):
-        """The exit status, None while it runs on."""
+    def wait_exit(self, timeout=120):  # the exit status, None while it runs on
         wait_until(lambda: not self.alive(), timeout, 0.1)
         return self.proc.poll()
 
@@ -163,8 +159,7 @@ class SystemTest(unittest.TestCase):
         self.assertEqual(p.wait(300) if wait else 0, 0)
         return p
 
-    def intercom(self, host, peer, seed=1, para=None, env=None, **conf):
-        """A board streaming a looped speech-like signal to peer, para changing its parameters."""
+    def intercom(self, host, peer, seed=1, para=None, env=None, **conf):  # speech-like to peer
         me, other = self.net.addr[host], self.net.addr[peer]
         para = dict({"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me, "IN_SRC": other}, **para or {})
         b = self.board(para=para, conf={"variant": "0x2D52", **conf}, env=env)
@@ -179,8 +174,7 @@ class SystemTest(unittest.TestCase):
         self.assertIsNotNone(p.wait_for(ready), p.output() + p.output(1))
         return p
 
-    def plays(self, board, since_us=0):
-        """Frames played after since_us, not muted: (kind, time, counter, muted)."""
+    def plays(self, board, since_us=0):  # frames played after since_us, not muted
         return [e for e in audio.read_events(board.path("/sim/playback.log"))
                 if e[0] == "play" and not e[3] and e[1] > since_us]
 

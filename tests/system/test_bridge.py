@@ -29,8 +29,7 @@ def proc_status(pid):  # resident KiB and open descriptors
 
 class BridgeTest(SystemTest):
 
-    def counters(self, p):
-        """Sends SIGUSR1 and returns the counters of the line that answers it."""
+    def counters(self, p):  # sends SIGUSR1: the counters of the line that answers it
         before = p.count("counters: ")
         os.kill(p.proc.pid, signal.SIGUSR1)
         self.assertTrue(wait_until(lambda: p.count("counters: ") > before, 60), p.output()[-9:])
@@ -45,8 +44,7 @@ class BridgeTest(SystemTest):
         self.assertEqual(r["exact"], r["compared"], "%s: first mismatch %s" % (name, r["mismatch"]))
         self.assertEqual((r["lost"], r["repeated"], r["reordered"], r["muted"]), (0, 0, 0, 0), name)
 
-    def assert_unbroken(self, board, since_us, what):
-        """Every frame the peer sent after since_us was played once, in order."""
+    def assert_unbroken(self, board, since_us, what):  # each frame sent after since_us played
         counters = [e[2] for e in self.plays(board, since_us)]
         breaks = [(c, d) for c, d in zip(counters, counters[1:]) if (d - c) & 0xFFFF != 1]
         self.assertEqual(breaks[:5], [], "%s: frames lost, repeated or reordered" % what)

@@ -16,8 +16,7 @@ AUDIO_OPEN = "init Audio Device(/dev/codec_audioBi)...."
 CONTROL, AUDIO = "/dev/mem reg 0x22=", "/dev/codec_audioBi "
 
 
-def unlink(node, then=lambda path: None):
-    """Removes a node of the board, and puts then(path) in its place."""
+def unlink(node, then=lambda path: None):  # removes a node of the board, puts then(path) there
     return lambda b: os.unlink(b.path(node)) or then(b.path(node))
 
 

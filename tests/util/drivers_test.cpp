@@ -17,13 +17,6 @@ std::string board_conf(unsigned variant, unsigned version) {
     return "variant=" + std::to_string(variant) + "\nfpga_version=" + std::to_string(version) +
            "\n";
 }
-// The transmit bytes (hex) of every SPI transfer on a port, each followed by a blank.
-std::string spi_tx(const board& b, int port) {
-    std::string out, all = b.traced("/dev/spidev." + std::to_string(port) + " ");
-    for (std::size_t at = 0; (at = all.find(" tx=", at)) != std::string::npos; at += 4)
-        out += all.substr(at + 4, all.find('\n', at) - at - 4) + " ";
-    return out;
-}
 
 // The waits of the code under test while a board and port are watched, each after the last
 // SPI write made before it: "b9a1:10000 " is 10 ms after register 0x19 was written.
@@ -35,9 +28,8 @@ std::string waits;
 
 extern "C" int usleep(useconds_t us) {
     if (watched != nullptr) {
-        const std::string tx = spi_tx(*watched, watchedPort); // "b135 b423 ..."
-        waits +=
-            (tx.size() < 5 ? "" : tx.substr(tx.size() - 5, 4)) + ":" + std::to_string(us) + " ";
+        const lines tx = spi_tx(*watched, watchedPort);
+        waits += (tx.empty() ? "" : tx.back()) + ":" + std::to_string(us) + " ";
     }
     timespec t{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
     return nanosleep(&t, nullptr);
@@ -67,14 +59,13 @@ TEST(Ak5701Ext, RegisterSequenceByRateHighBitsFlagInputAndBoard) {
         EXPECT_EQ(stdout_of([&] { init_ak5701_ext(port, rate, hi, input, flag); }),
                   "init_spi_mode:" + std::to_string(port) + ",0\n\n\n");
         watched = nullptr;
-        EXPECT_EQ(spi_tx(b, port), std::string("b135 b423 b007 b604 b137 ") + rateWrites +
-                                       "b8a1 b9a1 " + reg12 + "b004 b007 ");
+        EXPECT_EQ(spi_tx(b, port), words(std::string("b135 b423 b007 b604 b137 ") + rateWrites +
+                                         "b8a1 b9a1 " + reg12 + "b004 b007"));
         // The power-up's 100 us steps, 10 ms to settle after each rate write (after the
         // power-up when there is none) and after register 0x19.
-        std::string settle = "b135:100 b423:100 b007:100 b137:100 ",
-                    after = *rateWrites != 0 ? rateWrites : "b137 ";
-        for (std::size_t at = 0; at < after.size(); at += 5)
-            settle += after.substr(at, 4) + ":10000 ";
+        std::string settle = "b135:100 b423:100 b007:100 b137:100 ";
+        for (const std::string& w : words(*rateWrites != 0 ? rateWrites : "b137"))
+            settle += w + ":10000 ";
         EXPECT_EQ(waits, settle + "b9a1:10000 ");
     }
 }
@@ -86,9 +77,10 @@ TEST(Ak5701Send, TheCallersBytesOnTheFixedPortAtMostTheTwoByteArea) {
                    ak5701_send_port2(bytes, sizeof bytes), ak5701_send_port1(bytes, 300)}),
               0);
     const std::string at = "speed=0x7a120 bits=0x8 tx=";
-    EXPECT_EQ(b.traced("/dev/spidev."),
-              spi_line(1, "len=0x2 " + at + "b135") + spi_line(2, "len=0x1 " + at + "b1") +
-                  spi_line(2, "len=0x2 " + at + "b135") + spi_line(1, "len=0x2 " + at + "b135"));
+    EXPECT_EQ(
+        b.traced("/dev/spidev."),
+        (lines{spi_line(1, "len=0x2 " + at + "b135"), spi_line(2, "len=0x1 " + at + "b1"),
+               spi_line(2, "len=0x2 " + at + "b135"), spi_line(1, "len=0x2 " + at + "b135")}));
     EXPECT_EQ(spi_seen * 10 + spi_unlocked, 40);
 }
 
@@ -97,10 +89,9 @@ TEST(CodecCtl, RecordsAsBigEndianWordsResultOfTheCloseAndAMissingDriver) {
     sim_codec_fail_requests(true); // the request's own failure is not looked at
     EXPECT_EQ(sum({codec_ctl_send(0x01020304u, 0xA0B0C0D0u), codec_ctl_request(0xC0044305ul)}), 0);
     const std::string head = " len=0x30 data=" + std::string(72, '0'), zeros(24, '0');
-    EXPECT_EQ(b.traced("/dev/codec "), "/dev/codec 0x19" + head +
-                                           "01020304a0b0c0d000000002 fail\n" +
-                                           "/dev/codec 0xc0044305" + head + zeros + " fail\n");
-    const std::string sent = b.traced("/dev/codec ");
+    const lines sent = b.traced("/dev/codec ");
+    EXPECT_EQ(sent, (lines{"/dev/codec 0x19" + head + "01020304a0b0c0d000000002 fail",
+                           "/dev/codec 0xc0044305" + head + zeros + " fail"}));
     b.remove("/dev/codec");
     EXPECT_EQ(stdout_of([] {
                   EXPECT_EQ(sum({codec_ctl_send(5, 7), codec_ctl_request(0x19)}), -2);
@@ -127,11 +118,11 @@ TEST(Max9850, PlainSetUpAndRateSwitchWrites) {
         const std::string writes =
             plain ? "05fc 0255 0309 0400 0600 0880 0910 0a00 0749 " + std::string(step) + " 05fd "
                   : "05fc " + std::string(step) + "05fd ";
-        std::string expected;
-        for (std::size_t at = 0, lead; at + 4 < writes.size(); at += 5) {
-            lead = writes[at] == '0';
-            expected += "/dev/i2c-sw 0x2 addr=0x22 reg=0x" + writes.substr(at + lead, 2 - lead) +
-                        " len=0x1 data=" + writes.substr(at + 2, 2) + "\n";
+        lines expected;
+        for (const std::string& w : words(writes)) {
+            const bool lead = w[0] == '0'; // the register as the trace writes it: no leading 0
+            expected.push_back("/dev/i2c-sw 0x2 addr=0x22 reg=0x" + w.substr(lead, 2 - lead) +
+                               " len=0x1 data=" + w.substr(2));
         }
         EXPECT_EQ(b.traced("/dev/i2c-sw "), expected);
     }
@@ -147,9 +138,9 @@ TEST(Gv760x, WordsGoOutMostSignificantByteFirstAndReadsTakeBytesTwoAndThree) {
               0);
     EXPECT_EQ(uint32_t(out) << 16 | outLow, 0xABCD00FFu);
     const std::string at = "len=0x4 speed=0x3d0900 bits=0x8 rx=";
-    EXPECT_EQ(b.traced("/dev/spidev."), spi_line(0, at + "00000000 tx=1234abcd") +
-                                            spi_line(0, at + "0000abcd tx=92340000") +
-                                            spi_line(0, at + "000000ff tx=80010000"));
+    EXPECT_EQ(b.traced("/dev/spidev."), (lines{spi_line(0, at + "00000000 tx=1234abcd"),
+                                               spi_line(0, at + "0000abcd tx=92340000"),
+                                               spi_line(0, at + "000000ff tx=80010000")}));
     EXPECT_EQ(spi_seen * 10 + spi_unlocked, 30);
 }
 
@@ -170,9 +161,9 @@ TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
         sim_spidev_fail_settings(1, conf[0] == '\0');
         EXPECT_EQ(stdout_of([&] { EXPECT_EQ(ics307_program(word, sizeof word), 0); }), marker);
         EXPECT_EQ(b.traced("/dev/spidev."),
-                  spi_line(port, conf[0] ? "mode=0x0" : "fail", spi_request::wr_mode) +
-                      spi_line(port, "len=0x11 speed=0x7a120 bits=0x8 tx=0123456789abcdef10"
-                                     "32547698badcfef0"));
+                  (lines{spi_line(port, conf[0] ? "mode=0x0" : "fail", spi_request::wr_mode),
+                         spi_line(port, "len=0x11 speed=0x7a120 bits=0x8 tx=0123456789abcdef10"
+                                        "32547698badcfef0")}));
         EXPECT_EQ(spi_seen * 10 + spi_unlocked, 10);
     }
 }
@@ -194,12 +185,12 @@ TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlon
     EXPECT_EQ(std::string(data, data + 3) + std::string(back, back + 3) + char(one[0] + other[0]),
               std::string("\0\0\0\x11\x44\x33\x22", 7)); // another device: its own registers
     EXPECT_EQ(fd_spiSwDev, fd);
-    EXPECT_EQ(b.traced("/dev/spi-sw "), "/dev/spi-sw 0x2 dev=0x3 reg=0x10 len=0x3 data=112233\n"
-                                        "/dev/spi-sw 0x2 dev=0x3 reg=0x11 len=0x1 data=44\n"
-                                        "/dev/spi-sw 0x1 dev=0x3 reg=0x10 len=0x3 data=114433\n"
-                                        "/dev/spi-sw 0x1 dev=0x4 reg=0x10 len=0x1 data=00\n");
+    const lines sent = b.traced("/dev/spi-sw ");
+    EXPECT_EQ(sent, (lines{"/dev/spi-sw 0x2 dev=0x3 reg=0x10 len=0x3 data=112233",
+                           "/dev/spi-sw 0x2 dev=0x3 reg=0x11 len=0x1 data=44",
+                           "/dev/spi-sw 0x1 dev=0x3 reg=0x10 len=0x3 data=114433",
+                           "/dev/spi-sw 0x1 dev=0x4 reg=0x10 len=0x1 data=00"}));
     // Lengths outside 1..44 and no buffer are refused before anything is sent.
-    const std::string sent = b.traced("/dev/spi-sw ");
     for (int length : {45, 255, 0, -1})
         EXPECT_EQ(spisw_write(1, 0, data, length) + spisw_read(1, 0, data, length), 0) << length;
     EXPECT_EQ(spisw_write(1, 0, nullptr, 4) + spisw_read(1, 0, nullptr, 4), 0);
@@ -217,11 +208,6 @@ TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlon
 
 // The open-failure messages end with a line feed, so the system's text starts the next line.
 TEST(SpidevDriverDeath, OpenAndTransferFailuresEndTheProcessNamingTheChip) {
-#if defined(__powerpc__) // under qemu the binary cannot run again: the child is forked
-    GTEST_FLAG_SET(death_test_style, "fast");
-#else // the binary is run again for each death test: safe with the simulator's threads
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-#endif
     const uint16_t cmd = 0x8001;
     uint16_t out = 0;
     const uint8_t bytes[2] = {0xB1, 0x35};

@@ -20,14 +20,10 @@ int clockReadings = -1;
 } // namespace
 
 extern "C" int gettimeofday(timeval* __restrict tv, void* __restrict) noexcept {
-    if (clockReadings < 0) {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        tv->tv_sec = now.tv_sec;
-        tv->tv_usec = static_cast<suseconds_t>(now.tv_nsec / 1000);
-        return 0;
-    }
-    const long us = 10700000 + 300000L * clockReadings++;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const long long us = clockReadings < 0 ? now.tv_sec * 1000000LL + now.tv_nsec / 1000
+                                           : 10700000 + 300000LL * clockReadings++;
     tv->tv_sec = static_cast<time_t>(us / 1000000);
     tv->tv_usec = static_cast<suseconds_t>(us % 1000000);
     return 0;
@@ -44,7 +40,6 @@ TEST(FileProbe, FirstLinesWithinTheDestinationOrItUntouchedAndPathsAsOneArgument
         rows[] = {
             {cat_first_line, "1.0\r\nnext\n", 64, "1.0"}, // control bytes dropped
             {cat_first_line, "a\tb c\n", 64, "ab c"},
-            {cat_first_line, v200.c_str(), 8, "vvvvvvv"},
             {cat_first_line, "abcdefgh\n", 8, "abcdefg"},               // one more than fits
             {cat_first_line, v200.c_str(), 256, std::string(127, 'v')}, // at most 127 read
             {cat_first_line, "", 16, "#"},
@@ -182,10 +177,7 @@ TEST(Process, PidofPpp0AndTheStopAndRestart) {
         execl(exe.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
         _exit(127);
     }
-    int found = 0;
-    for (int i = 0; i < 600 && found == 0; ++i, usleep(10000))
-        found = pidof_value(name.c_str());
-    EXPECT_EQ(found, child);
+    EXPECT_TRUE(wait_for([&] { return pidof_value(name.c_str()) == child; }));
     EXPECT_EQ(sum({kill(child, SIGTERM), waitpid(child, nullptr, 0)}), child);
     EXPECT_EQ(pidof_value(name.c_str()), 0);
     EXPECT_EQ(sum({pidof_value(("x; touch '" + b.path("/tmp/pwned") + "'").c_str()),
@@ -196,7 +188,8 @@ TEST(Process, PidofPpp0AndTheStopAndRestart) {
         stdout_of([] { EXPECT_EQ(pidof_value(std::string(200, 'n').c_str()), 0); }), "too long"));
     // The stops and the restart go through the board's seam, which records them.
     EXPECT_EQ(stop_and_reboot(), 0);
-    EXPECT_EQ(b.traced(""), "killall name=zuvo\nkillall name=obra\nreboot how=0x1234567\n");
+    EXPECT_EQ(b.traced(),
+              (lines{"killall name=zuvo", "killall name=obra", "reboot how=0x1234567"}));
     // ppp0_link_up follows ifconfig's listing (a stand-in here) and leaves no scratch file.
     b.write("/bin/ifconfig",
             "#!/bin/sh\n[ \"$1\" = ppp0 ] && [ -f '" + b.path("/sim/ppp0") +
@@ -212,8 +205,7 @@ TEST(Process, PidofPpp0AndTheStopAndRestart) {
 
 TEST(HexDumpWaitAndResolve, DumpLayoutsWholeSecondsAndNumericHostsOfBothFamilies) {
     uint8_t bytes[33] = {0x00, 0x01, 0x0A, 0xAB, 0xFF};
-    for (int i = 5; i < 33; ++i)
-        bytes[i] = static_cast<uint8_t>(i);
+    std::iota(bytes + 5, bytes + 33, 5);
     const std::string line = "00 01 0A AB FF 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n";
     const std::tuple<void (*)(const uint8_t*, int), int, std::string> rows[] = {
         {hex_dump_marked, 3, ">>\n\n00 01 0A \n"},

@@ -13,9 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <numeric>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
@@ -25,9 +23,6 @@
 
 namespace ut {
 
-inline bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 // The sum of the results of calls made in the order written (a braced list is evaluated so).
 inline int sum(std::initializer_list<int> results) {
     return std::accumulate(results.begin(), results.end(), 0);
@@ -55,14 +50,6 @@ class board : public board_dir {
             });
         }
     }
-    // Trace lines that start with prefix, each with its line feed.
-    std::string traced(const std::string& prefix) const {
-        std::string out, all = read("/sim/trace.log");
-        for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1)
-            if (all.compare(at, prefix.size(), prefix) == 0)
-                out += all.substr(at, end + 1 - at);
-        return out;
-    }
     // Puts a recording tool in place of a tool: every run appends "argc=N" and then its
     // arguments, one a line, to the file it returns.
     std::string recorder(const std::string& tool) const {
@@ -82,7 +69,7 @@ inline std::string spi_line(int port, const std::string& details,
     char text[40];
     std::snprintf(text, sizeof text, "/dev/spidev.%d 0x%lx ", port,
                   static_cast<unsigned long>(request));
-    return text + details + "\n";
+    return text + details;
 }
 
 } // namespace ut
