@@ -88,10 +88,8 @@ TEST(SpiDeathTest, MissingPortOrFailedRequestAborts) {
 TEST(Gpio, RequestWordsCarryCommandAndLineAndEachCallClosesTheDriverOrReportsItMissing) {
     board_dir b;
     map_board(b);
-    gpio_set(11, 1);
-    gpio_set(6, 1);
-    gpio_set(0x10006, 0); // only the low 16 bits name the line
-    gpio_set(6, 1);
+    for (auto [line, level] : {std::pair{11, 1}, {6, 1}, {0x10006, 0}, {6, 1}})
+        gpio_set(line, level); // only the low 16 bits name the line
     EXPECT_EQ(gpio_get(6) * 10 + gpio_get(7), 10);
     gpio_setup(3, 0x1FF, 2);
     const std::string g = "/dev/codec-gpio1 ";

@@ -119,11 +119,9 @@ TEST(G711, LawToLawConversionIsDecodeThenEncodeAtEqualLevel) {
         auto ulaw = static_cast<uint8_t>(k ^ 0xFF);
         double asAlaw = g711_ulaw_decode(ulaw) / scale;
         ASSERT_EQ(g711_ulaw_to_alaw(ulaw), g711_alaw_encode(static_cast<int>(asAlaw))) << k;
-    }
-    for (int b = 0; b < 128; ++b) {
-        auto code = static_cast<uint8_t>(b);
-        ASSERT_EQ(g711_alaw_to_ulaw(code), g711_alaw_to_ulaw(code ^ 0x80) ^ 0x80) << b;
-        ASSERT_EQ(g711_ulaw_to_alaw(code), g711_ulaw_to_alaw(code ^ 0x80) ^ 0x80) << b;
+        const auto code = static_cast<uint8_t>(k); // and the sign passes through
+        ASSERT_EQ(g711_alaw_to_ulaw(code), g711_alaw_to_ulaw(code ^ 0x80) ^ 0x80) << k;
+        ASSERT_EQ(g711_ulaw_to_alaw(code), g711_ulaw_to_alaw(code ^ 0x80) ^ 0x80) << k;
     }
     EXPECT_EQ(g711_alaw_to_ulaw(0x2A), 0x00); // negative full scale
     EXPECT_EQ(g711_ulaw_to_alaw(0x7F), 0x55); // negative zero to the smallest A-law step

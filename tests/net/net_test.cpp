@@ -12,7 +12,9 @@
 #include "support/board_dir.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -160,6 +162,17 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
         EXPECT_EQ(rx_wait(link, 60000), 1);
         EXPECT_EQ(rx_receive_one(link, state), rx_step::played) << inSrc;
     }
+}
+
+// With no descriptor left for a socket, either side ends the process with status 1.
+TEST(NetDeathTest, NoSocketEndsTheProcessWithStatusOne) {
+    const rlimit none{0, 0};
+    udp_link link;
+    EXPECT_EXIT((setrlimit(RLIMIT_NOFILE, &none), open_rx_socket("0.0.0.0", "", "", &link)),
+                testing::ExitedWithCode(1), "Server-socket\\(\\) sockfd error lol!");
+    EXPECT_EXIT((gethostbyname("127.0.0.1"), setrlimit(RLIMIT_NOFILE, &none), // the lookup ready
+                 open_tx_socket("127.0.0.1", "", &link, 4956)),
+                testing::ExitedWithCode(1), "Server-socket\\(\\) sockfd error lol!");
 }
 
 // Unicast: port 4956, never bound, the multicast TTL left alone, type of service from TOS as

@@ -23,10 +23,10 @@ board_dir::board_dir(bool dirs) {
 
 board_dir::~board_dir() {
     sim_detach();
-    std::string cmd = "rm -rf '" + root_ + "'";
-    if (root_.rfind("/tmp/obrabi-test-", 0) == 0) {
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-    }
+    std::error_code failed;
+    if (root_.rfind("/tmp/obrabi-test-", 0) == 0 &&
+        (std::filesystem::remove_all(root_, failed), failed))
+        ADD_FAILURE() << root_ << " not removed: " << failed.message();
 }
 
 void board_dir::write(const std::string& logical, const std::string& content, int mode) const {

@@ -12,16 +12,10 @@
 namespace {
 
 std::atomic<bool> finished{false};
-#if defined(__powerpc__)
-constexpr const char* deathTestStyle = "fast";
-#else
-constexpr const char* deathTestStyle = "threadsafe";
-#endif
 
-// Death tests run the binary again, safe beside the simulator's threads; under user-mode
-// qemu it cannot be run again, and the child is forked. (Set up in a death test's child too.)
+// How death tests run, as the build chose; set up in a death test's own run too.
 struct death_test_setup : testing::Environment {
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, deathTestStyle); }
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, OBRABI_DEATH_TEST_STYLE); }
 };
 
 struct finish_listener : testing::EmptyTestEventListener {

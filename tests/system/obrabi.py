@@ -126,10 +126,7 @@ class SystemTest(unittest.TestCase):
         if os.geteuid() != 0 and not os.environ.get("CI"):  # in CI they must run, and fail
             raise unittest.SkipTest("network namespace tests need root")
         cls.net = Network(["a", "b", "c"])
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.net.close()
+        cls.addClassCleanup(cls.net.close)
 
     def setUp(self):
         self.boards, self.procs = [], []

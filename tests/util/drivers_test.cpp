@@ -14,8 +14,7 @@ namespace {
 using namespace ut;
 
 std::string board_conf(unsigned variant, unsigned version) {
-    return "variant=" + std::to_string(variant) + "\nfpga_version=" + std::to_string(version) +
-           "\n";
+    return "variant=" + std::to_string(variant) + "\nfpga_version=" + std::to_string(version);
 }
 
 // The waits of the code under test while a board and port are watched, each after the last

@@ -112,9 +112,15 @@ int in_child(const std::function<int()>& body) {
 TEST(FlashLock, HeldUntilUnlockAcrossProcessesAndTakenOnceItGoesAway) {
     board b;
     const std::string file = b.path(FLASH_LOCK_FILE);
-    auto other = [&] { // another process: whether it sees the lock, and whether it gets it
+    // Another process, started without standard input: whether it sees the lock, whether it
+    // gets it (on descriptor 0 when the lock is free) and, at 100, whether it complained.
+    auto other = [&] {
         return in_child([&] {
-            return fd_is_write_locked(open(file.c_str(), O_RDWR)) * 10 + flash_file_lock();
+            std::freopen(b.path("/tmp/err").c_str(), "w", stderr);
+            close(0);
+            const int got = flash_file_lock();
+            return fd_is_write_locked(open(file.c_str(), O_RDWR)) * 10 + got +
+                   100 * (std::ftell(stderr) != 0);
         });
     };
     const mode_t mask = umask(022);

@@ -143,7 +143,7 @@ TEST(DeviceIdentity, NamesBoardVariantFpgaSoftwareAndAddressAndTheUnitType) {
     EXPECT_EQ(open_descriptors(), open); // the tool's pipe closed when it printed nothing
 }
 
-TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
+TEST(Process, ShellAndPopenRunnersTheirLimitPidofPpp0AndTheStopAndRestart) {
     board b;
     EXPECT_EQ(sum({run_shell(nullptr), run_shell("true"), run_shell("exit 3") >> 8}), 4);
     stdout_of([] { EXPECT_EQ(run_shell("obrabi-no-such-command"), 127 * 256); }, true);
@@ -163,10 +163,6 @@ TEST(Process, ShellAndPopenRunnersAndTheirLimit) {
                              cmd.substr(0, 40) + "\n");
         EXPECT_EQ(b.exists(name), fits);
     }
-}
-
-TEST(Process, PidofPpp0AndTheStopAndRestart) {
-    board b;
     // A process of a name no other has: a copy of sleep.
     const std::string name = "obrsl" + std::to_string(getpid() % 100000),
                       exe = b.path("/tmp/" + name);
