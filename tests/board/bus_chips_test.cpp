@@ -249,8 +249,7 @@ TEST(I2c, TransfersCopyBackRefuseWhatTheRecordCannotCarryAndReportAMissingDriver
     static uint8_t big[300] = {}; // lengths the record cannot carry: nothing is sent
     for (int length : {256, 0, -1})
         EXPECT_EQ(i2c_xfer_write(0x20, 0, big, length) + i2c_xfer_read(0x20, 0, big, length), 0);
-    i2c_close();
-    EXPECT_EQ(fd_i2cDev, -1);
+    EXPECT_EQ((i2c_close(), fd_i2cDev), -1);
     uint8_t value[1] = {};
     i2c_read(0x20, 0x04, value, 1);
     EXPECT_EQ(value[0], 0x22);

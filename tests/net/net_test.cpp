@@ -204,9 +204,8 @@ TEST_F(Net, MulticastTransmitSocketTakesItsTtlFromTheEnvironment) {
     EXPECT_EQ(sockopt(link.sockfd, IPPROTO_IP, IP_MULTICAST_TTL), 44); // the low byte
 }
 
-// A frame that cannot be read is neither counted nor sent. Every frame read is counted as
-// captured, and as sent or failed; each sent one is a 776-byte datagram marked 02 xx 02 C1
-// whose tail carries the device's capture counter, big-endian.
+// A frame that cannot be read is neither counted nor sent; one read counts as captured and as
+// sent or failed, and a sent one is 776 bytes marked 02 xx 02 C1, the device's counter at 772.
 TEST_F(Net, TransmitterSendsEachCapturedFrameAndCountsIt) {
     a = udp_on("127.0.0.1");
     open_tx("127.0.0.1", "", ntohs(local_of(a).sin_port));

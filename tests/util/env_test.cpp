@@ -91,8 +91,7 @@ TEST(EnvCommit, RunsTheToolWithItsOutputDiscardedOneCommitAtATime) {
     EXPECT_TRUE(wait_for([&] { return contains(b.read("/tmp/commit.log"), "flash\n"); }));
     EXPECT_EQ(b.read("/tmp/commits"), "argc=0\nargc=0\n");
     b.write("/tmp/release", "");
-    first.join();
-    second.join();
+    first.join(), second.join();
     log_to_screen();
     EXPECT_EQ(b.read("/tmp/commits"), "argc=0\nargc=0\nargc=0\n");
     EXPECT_TRUE(contains(b.read("/tmp/commit.log"), "] fail to pthread_mutex_trylock for flash\n"));
