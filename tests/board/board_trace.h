@@ -21,7 +21,6 @@ inline std::string ak_write(unsigned reg, unsigned value) {
     return text;
 }
 
-// An I2C write of one byte as it shows in the trace.
 inline std::string i2c_write_line(unsigned addr, unsigned reg, unsigned value) {
     char text[80];
     std::snprintf(text, sizeof text, "/dev/i2c-sw 0x2 addr=0x%x reg=0x%x len=0x1 data=%02x", addr,

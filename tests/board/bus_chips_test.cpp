@@ -27,6 +27,9 @@ TEST(Spi, WriteSendsAtMostTwoBytesAndTheModeReportAndSetUpGroupLogThePort) {
     EXPECT_EQ(spi_write(1, buffer, 2), 0);
     EXPECT_EQ(spi_write(0, buffer + 2, 1), 0); // nothing beyond the caller's length
     EXPECT_EQ(spi_write(2, buffer, 4), 0);     // no more than the transmit area
+#if defined(__powerpc__) // the board's encoding: write direction in bit 31, a 32-byte record
+    EXPECT_EQ(static_cast<unsigned long>(spi_request::message_1), 0x80206B00ul);
+#endif
     const std::string rest = " speed=0x7a120 bits=0x8 tx=";
     EXPECT_EQ(b.traced("/dev/spidev."),
               (lines{spi_line(1, spi_request::message_1) + " len=0x2" + rest + "b520",

@@ -43,7 +43,6 @@ std::string read_file(const std::string& path);
 
 using lines = std::vector<std::string>;
 
-// The blank-separated words of a text.
 inline lines words(const std::string& text) {
     std::istringstream in(text);
     return lines(std::istream_iterator<std::string>(in), {});
@@ -65,7 +64,6 @@ inline bool wait_for(const std::function<bool()>& done, int seconds = 60) {
     return true;
 }
 
-// How many descriptors the process holds open now.
 inline long open_descriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
