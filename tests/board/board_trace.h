@@ -7,13 +7,6 @@
 
 #include <cstdio>
 
-// A request number as the trace writes it: lower-case hex with 0x.
-inline std::string hex_text(unsigned long value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%lx", value);
-    return text;
-}
-
 // An AK5701 register write as it shows in the trace: 0xA0 | reg, then the value.
 inline std::string ak_write(unsigned reg, unsigned value) {
     char text[24];

@@ -15,11 +15,6 @@
 
 namespace {
 
-// The start of the trace line of a request on an SPI port.
-std::string spi_line(int port, spi_request r) {
-    return "/dev/spidev." + std::to_string(port) + " " + hex_text(static_cast<unsigned long>(r));
-}
-
 TEST(Spi, WriteSendsAtMostTwoBytesAndTheModeReportAndSetUpGroupLogThePort) {
     board_dir b;
     map_board(b);

@@ -121,8 +121,7 @@ TEST(AudioDevice, RequestsReachTheDriverAndAMissingNodeIsCreatedAsCharacterDevic
          {audio_request::control_d, audio_request::control_b, audio_request::control_c})
         audio_control(r);
     const std::string a = "/dev/codec_audioBi ";
-    EXPECT_EQ(b.traced(a),
-              (std::vector<std::string>{a + "0xd arg=0x0", a + "0xb arg=0x0", a + "0xc arg=0x0"}));
+    EXPECT_EQ(b.traced(a), (lines{a + "0xd arg=0x0", a + "0xb arg=0x0", a + "0xc arg=0x0"}));
     // Captured frames come whole, in order: the capture counter in tail bytes 1540..1541.
     pcm_frame f{};
     unsigned counters[2] = {};
@@ -144,7 +143,7 @@ TEST(AudioDevice, RequestsReachTheDriverAndAMissingNodeIsCreatedAsCharacterDevic
     EXPECT_EQ(open_logged(), init + make);
     umask(old);
     EXPECT_EQ(hw_close(fd_audioDev), 0);
-    EXPECT_EQ(b.traced(a + "mknod"), (std::vector<std::string>{a + "mknod mode=0x21f8 dev=247:0"}));
+    EXPECT_EQ(b.traced(a + "mknod"), (lines{a + "mknod mode=0x21f8 dev=247:0"}));
     using std::filesystem::perms; // 0770 less the umask
     EXPECT_EQ(std::filesystem::status(b.path("/dev/codec_audioBi")).permissions(),
               perms::owner_all | perms::group_read | perms::group_exec);

@@ -51,8 +51,8 @@ void board_dir::configure(const std::string& boardConf) const {
     EXPECT_EQ(sim_attach(root_.c_str()), 1);
 }
 
-std::vector<std::string> board_dir::traced(const std::string& prefix) const {
-    std::vector<std::string> out;
+lines board_dir::traced(const std::string& prefix) const {
+    lines out;
     std::istringstream in(read("/sim/trace.log"));
     for (std::string line; std::getline(in, line);)
         if (line.rfind(prefix, 0) == 0)
@@ -65,8 +65,8 @@ std::string read_file(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<std::string> spi_tx(const board_dir& b, int port) {
-    std::vector<std::string> out;
+lines spi_tx(const board_dir& b, int port) {
+    lines out;
     for (const std::string& l : b.traced("/dev/spidev." + std::to_string(port) + " "))
         if (std::size_t at = l.find(" tx="); at != std::string::npos)
             out.push_back(l.substr(at + 4));

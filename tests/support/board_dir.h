@@ -1,7 +1,10 @@
 // A simulated board directory for unit tests: made fresh in /tmp, attached, removed after.
 #pragma once
 
+#include "board/spi.h"
+
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -12,6 +15,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+using lines = std::vector<std::string>;
 
 class board_dir {
   public:
@@ -33,7 +38,7 @@ class board_dir {
     // Writes R/sim/board.conf and attaches again so that it takes effect.
     void configure(const std::string& boardConf) const;
     // The lines of the board's trace (R/sim/trace.log) that start with prefix, in order.
-    std::vector<std::string> traced(const std::string& prefix = "") const;
+    lines traced(const std::string& prefix = "") const;
 
   private:
     std::string root_;
@@ -41,15 +46,25 @@ class board_dir {
 
 std::string read_file(const std::string& path);
 
-using lines = std::vector<std::string>;
-
 inline lines words(const std::string& text) {
     std::istringstream in(text);
     return lines(std::istream_iterator<std::string>(in), {});
 }
 
+// A request number as the trace writes it: lower-case hex with 0x.
+inline std::string hex_text(unsigned long value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lx", value);
+    return text;
+}
+
+// The start of the trace line of a request on an SPI port (request numbers differ by host).
+inline std::string spi_line(int port, spi_request r = spi_request::message_1) {
+    return "/dev/spidev." + std::to_string(port) + " " + hex_text(static_cast<unsigned long>(r));
+}
+
 // The transmit bytes (hex) of every SPI transfer on a port, in order.
-std::vector<std::string> spi_tx(const board_dir& b, int port);
+lines spi_tx(const board_dir& b, int port);
 
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

@@ -74,6 +74,7 @@ class BridgeTest(SystemTest):
         self.send("a", "b", 2, "100,1000")
         self.wait_plays(a, 60, since)
         self.wait_plays(b, 60, since)
+
         def written():  # what the capture has not written when stopped is lost: A's last, frames
             r = subprocess.run([TSHARK, "-n", "-r", pcap, "-T", "fields", "-e", "udp.length"],
                                capture_output=True, text=True).stdout.split()

@@ -63,13 +63,10 @@ class board : public board_dir {
     }
 };
 
-// An SPI request line as the trace writes it (the request numbers differ between hosts).
+// A whole SPI request line of the trace.
 inline std::string spi_line(int port, const std::string& details,
                             spi_request request = spi_request::message_1) {
-    char text[40];
-    std::snprintf(text, sizeof text, "/dev/spidev.%d 0x%lx ", port,
-                  static_cast<unsigned long>(request));
-    return text + details;
+    return ::spi_line(port, request) + " " + details;
 }
 
 } // namespace ut
