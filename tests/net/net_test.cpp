@@ -12,6 +12,7 @@
 #include "support/board_dir.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <netdb.h>
 #include <string>
 #include <sys/resource.h>
@@ -164,13 +165,22 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
     }
 }
 
+// No descriptor left: the soft limit drops to 0 and is raised again at exit, so that a leak
+// checker running after the exit handlers can still read /proc.
+static rlimit descriptors;
+static void no_descriptors() {
+    getrlimit(RLIMIT_NOFILE, &descriptors);
+    std::atexit([] { setrlimit(RLIMIT_NOFILE, &descriptors); });
+    const rlimit none{0, descriptors.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &none);
+}
+
 // With no descriptor left for a socket, either side ends the process with status 1.
 TEST(NetDeathTest, NoSocketEndsTheProcessWithStatusOne) {
-    const rlimit none{0, 0};
     udp_link link;
-    EXPECT_EXIT((setrlimit(RLIMIT_NOFILE, &none), open_rx_socket("0.0.0.0", "", "", &link)),
+    EXPECT_EXIT((no_descriptors(), open_rx_socket("0.0.0.0", "", "", &link)),
                 testing::ExitedWithCode(1), "Server-socket\\(\\) sockfd error lol!");
-    EXPECT_EXIT((gethostbyname("127.0.0.1"), setrlimit(RLIMIT_NOFILE, &none), // the lookup ready
+    EXPECT_EXIT((gethostbyname("127.0.0.1"), no_descriptors(), // the lookup ready
                  open_tx_socket("127.0.0.1", "", &link, 4956)),
                 testing::ExitedWithCode(1), "Server-socket\\(\\) sockfd error lol!");
 }
