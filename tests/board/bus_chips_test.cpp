@@ -30,8 +30,6 @@ TEST(Spi, WriteSendsAtMostTwoBytesAndTheModeReportAndSetUpGroupLogThePort) {
               (lines{spi_line(1, spi_request::message_1) + " len=0x2" + rest + "b520",
                      spi_line(0, spi_request::message_1) + " len=0x1" + rest + "77",
                      spi_line(2, spi_request::message_1) + " len=0x2" + rest + "b520"}));
-    EXPECT_EQ(pthread_mutex_trylock(&spiLock), 0); // free again after each transaction
-    pthread_mutex_unlock(&spiLock);
     // The mode report names the bits the port holds, and changes nothing.
     const std::pair<uint8_t, const char*> cases[] = {
         {0x00, ""},
@@ -63,7 +61,7 @@ TEST(Spi, WriteSendsAtMostTwoBytesAndTheModeReportAndSetUpGroupLogThePort) {
                    "spidev.7\n\n\nmax speed: 1999 Hz (1 KHz)\ninit spi port!!!!!\n"
                    "init spi...../dev/spidev.0\n" +
                        zeros + "init spi...../dev/spidev.1\n" + zeros);
-    EXPECT_EQ(pthread_mutex_trylock(&spiLock), 0);
+    EXPECT_EQ(pthread_mutex_trylock(&spiLock), 0); // free again after every transaction
     pthread_mutex_unlock(&spiLock);
 }
 

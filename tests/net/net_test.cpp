@@ -62,8 +62,7 @@ class Net : public ::testing::Test {
         for (int s : {link.sockfd, a, b})
             close(s); // -1 is refused harmlessly
         if (fd_audioDev >= 0)
-            hw_close(fd_audioDev); // stops the device's clock
-        fd_audioDev = -1;
+            hw_close(fd_audioDev), fd_audioDev = -1; // stops the device's clock
     }
     std::string open_rx(const char* inDest, const char* inSrc) {
         close(link.sockfd);
@@ -117,9 +116,8 @@ TEST_F(Net, DropLinesAreRateLimitedPerKind) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.lines) << "at " << r.atMs;
     }
     // The counters line: every count in its place.
-    txCounters.captured.store(4000000000ul);
-    txCounters.sent.store(3999999990ul);
-    txCounters.sendFailures.store(10);
+    txCounters.captured = 4000000000ul, txCounters.sent = 3999999990ul;
+    txCounters.sendFailures = 10;
     EXPECT_EQ(stdout_of([&] { log_counters(state); }),
               "counters: captured 4000000000 sent 3999999990 send_failures 10 received 9 "
               "played 0 dropped_sender 6 dropped_length 3\n");
@@ -165,17 +163,16 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
     }
 }
 
-// No descriptor left: the soft limit drops to 0 and is raised again at exit, so that a leak
-// checker running after the exit handlers can still read /proc.
-static rlimit descriptors;
+// With no descriptor left for a socket, either side ends the process with status 1. The soft
+// limit comes back at exit, for a leak checker's reads of /proc after the exit handlers.
+static rlimit fds;
 static void no_descriptors() {
-    getrlimit(RLIMIT_NOFILE, &descriptors);
-    std::atexit([] { setrlimit(RLIMIT_NOFILE, &descriptors); });
-    const rlimit none{0, descriptors.rlim_max};
+    getrlimit(RLIMIT_NOFILE, &fds);
+    std::atexit([] { setrlimit(RLIMIT_NOFILE, &fds); });
+    const rlimit none{0, fds.rlim_max};
     setrlimit(RLIMIT_NOFILE, &none);
 }
 
-// With no descriptor left for a socket, either side ends the process with status 1.
 TEST(NetDeathTest, NoSocketEndsTheProcessWithStatusOne) {
     udp_link link;
     EXPECT_EXIT((no_descriptors(), open_rx_socket("0.0.0.0", "", "", &link)),

@@ -67,8 +67,7 @@ class InitScriptTest(SystemTest):
                 run("status", 3)
                 run("stop", 0, "obraBi not running")
                 # A pid file left by a copy that died: status says so, start starts afresh.
-                dead = subprocess.Popen(["true"])
-                dead.wait()
+                (dead := subprocess.Popen(["true"])).wait()
                 b.write("/var/run/obraBi.pid", "%d\n" % dead.pid)
                 run("status", 1)
                 run("start", up=True)
