@@ -165,11 +165,11 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
 
 // With no descriptor left for a socket, either side ends the process with status 1. The soft
 // limit comes back at exit, for a leak checker's reads of /proc after the exit handlers.
-static rlimit fds;
-static void no_descriptors() {
-    getrlimit(RLIMIT_NOFILE, &fds);
-    std::atexit([] { setrlimit(RLIMIT_NOFILE, &fds); });
-    const rlimit none{0, fds.rlim_max};
+rlimit descriptorLimit;
+void no_descriptors() {
+    getrlimit(RLIMIT_NOFILE, &descriptorLimit);
+    std::atexit([] { setrlimit(RLIMIT_NOFILE, &descriptorLimit); });
+    const rlimit none{0, descriptorLimit.rlim_max};
     setrlimit(RLIMIT_NOFILE, &none);
 }
 
