@@ -92,10 +92,23 @@ int is_valid_ipv4(const char* text) {
     return inet_addr(text) != INADDR_NONE ? 1 : 0;
 }
 
+void drop_after_address(char* text) {
+    // inet_addr reads an address up to the first blank and ignores the rest; the name lookup
+    // of the transmit socket refuses such a text and would end the bridge after the ADC
+    // set-ups. Dropped before the check, the rest can fail nothing later, and the address is
+    // logged and used as inet_addr read it. A leading blank stays: that value stays invalid.
+    trim_line_end(text);
+    char* blank = text[0] != ' ' ? std::strchr(text, ' ') : nullptr;
+    if (blank != nullptr)
+        std::memset(blank, 0, std::strlen(blank));
+}
+
 void read_addresses(bridge_params& params, int variantBoard) {
     for (const address_key& k : addressKeys) {
         char* field = params.*k.field;
-        if (para_get(PARA_FILE, k.key, field, PARAM_TEXT_SIZE) == 1 && is_valid_ipv4(field) == 1)
+        const int found = para_get(PARA_FILE, k.key, field, PARAM_TEXT_SIZE);
+        drop_after_address(field);
+        if (found == 1 && is_valid_ipv4(field) == 1)
             continue;
         if (variantBoard == 1 && field == params.inSrc) {
             std::memset(params.inSrc, 0, sizeof params.inSrc); // no source filter

@@ -11,6 +11,9 @@ const char* base_name_of(const char* invocationPath);
 int wants_screen_log(const char* baseName);
 // 1 when inet_addr accepts the text (the all-ones address and empty text do not count).
 int is_valid_ipv4(const char* text);
+// Drops trailing blanks, and whatever follows a blank after the address ("1.2.3.4 # peer"), in
+// place: the text that inet_addr reads as the address, without what it ignores.
+void drop_after_address(char* text);
 // Reads and checks the four addresses; ends the process on the first invalid one.
 void read_addresses(bridge_params& params, int variantBoard);
 // The MAX9850 address for this FPGA version and board.

@@ -19,9 +19,10 @@ void open_tx_socket(const char* destText, const char* ifaceText, udp_link* link,
     unsigned char tos = 0;
     log_printf("udpServerIp=%s\n", destText);
 
-    // The name must resolve; the address itself is always taken from the dotted text.
+    // The name must resolve; the address itself is always taken from the dotted text. The
+    // resolver reports through h_errno: errno holds nothing of its own then.
     if (gethostbyname(destText) == nullptr) {
-        perror("get peer hostbyname() error lol!");
+        std::fprintf(stderr, "get peer hostbyname() error lol!: %s\n", hstrerror(h_errno));
         std::exit(1);
     }
     int sockfd = socket(AF_INET, SOCK_DGRAM, 0);

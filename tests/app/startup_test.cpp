@@ -1,6 +1,8 @@
 // Pieces of the start-up: address validity and the DAC address rule.
 #include "app/startup.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 TEST(Startup, AddressValidityAndDacAddress) {
@@ -10,6 +12,18 @@ TEST(Startup, AddressValidityAndDacAddress) {
         {"10.0.0.256", 0},   {"host", 0}};
     for (auto [text, valid] : addresses)
         EXPECT_EQ(is_valid_ipv4(text), valid) << text;
+    // What inet_addr reads as the address, without what it ignores after a blank.
+    const std::pair<const char*, const char*> values[] = {{"10.0.0.5", "10.0.0.5"},
+                                                          {"10.0.0.5  ", "10.0.0.5"},
+                                                          {"10.0.0.5 # peer", "10.0.0.5"},
+                                                          {" 10.0.0.5", " 10.0.0.5"},
+                                                          {"   ", ""}};
+    for (auto [value, address] : values) {
+        char text[PARAM_TEXT_SIZE] = {};
+        std::snprintf(text, sizeof text, "%s", value);
+        drop_after_address(text);
+        EXPECT_STREQ(text, address) << "'" << value << "'";
+    }
     const int dac[][3] = {{257, 0, 0x20}, {257, 1, 0x20},    {258, 1, 0x20}, {258, 0, 0x22},
                           {256, 1, 0x22}, {-32768, 1, 0x22}, {-1, 0, 0x22}};
     for (auto r : dac)
