@@ -16,18 +16,19 @@ constexpr const char* OPEN_ERROR = "can't open ics307\n";
 
 ics307_port ics307_port_choice() {
     if (board_id_is_62() != 1)
-        return {1, "....3\n"};
+        return {1, 3};
     if (fpga_version() <= 259)
-        return {1, "....2\n"};
+        return {1, 2};
     if (board_variant_is_r() == 1)
-        return {2, "....1\n"};
-    return {1, "....2\n"};
+        return {2, 1};
+    return {1, 2};
 }
 
 int ics307_program(const uint8_t* buffer, std::size_t length) {
     pthread_mutex_lock(&spiLock);
     const ics307_port choice = ics307_port_choice();
-    log_printf("%s", choice.marker);
+    // The line end is in the format itself: the logger starts the next line with its prefix.
+    log_printf("....%d\n", choice.marker);
 
     spi_ioc_transfer transfer{};
     transfer.tx_buf = reinterpret_cast<uintptr_t>(buffer);

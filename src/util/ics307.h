@@ -5,10 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// The port of the synthesiser on this board, with the marker line that ics307_program logs.
+// The port of the synthesiser on this board, with the number of the marker line "....N" that
+// ics307_program logs.
 struct ics307_port {
     int port;
-    const char* marker;
+    int marker;
 };
 // Not a 0x3632 board: "....3", port 1; FPGA version 259 or less: "....2", port 1; variant
 // 0x2D52: "....1", port 2; otherwise "....2", port 1.

@@ -9,6 +9,8 @@
 #include "util/spi_sw.h"
 #include "util_test.h"
 
+#include <regex>
+
 namespace {
 
 using namespace ut;
@@ -165,6 +167,21 @@ TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
                                         "32547698badcfef0")}));
         EXPECT_EQ(spi_seen * 10 + spi_unlocked, 10);
     }
+}
+
+TEST(Ics307, MarkerEndsItsLineInTheLogFile) {
+    board b("");
+    log_to_file();
+    ASSERT_EQ(log_set_path("/tmp/.print_obraBi"), 1);
+    log_reset_line_start();
+    const uint8_t word[2] = {0x12, 0x34};
+    EXPECT_EQ(ics307_program(word, sizeof word), 0);
+    log_printf("next\n");
+    log_to_screen();
+    const std::string stamp = R"(\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\] )";
+    const std::string log = b.read("/tmp/.print_obraBi");
+    EXPECT_TRUE(std::regex_match(log, std::regex(stamp + "\\.\\.\\.\\.2\n" + stamp + "next\n")))
+        << log;
 }
 
 TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlone) {
