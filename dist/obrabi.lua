@@ -8,7 +8,8 @@
 --
 -- Install: copy to ~/.local/lib/wireshark/plugins/ (or the global plugin folder), or load it
 -- for one run with   tshark -X lua_script:obrabi.lua -r capture.pcap
--- Display filters: obrabi, obrabi.counter, obrabi.counter_gap, expert info "obrabi.*".
+-- Display filters: obrabi, obrabi.counter, obrabi.counter_gap, expert info "obrabi.*"
+-- (obrabi.length, obrabi.head, obrabi.gap, obrabi.repeat, obrabi.late).
 
 local PACKET_SIZE = 776
 local HEAD_SIZE = 4
@@ -33,7 +34,11 @@ e.length = ProtoExpert.new("obrabi.length", "Datagram is not 776 bytes: the brid
     expert.group.MALFORMED, expert.severity.ERROR)
 e.head = ProtoExpert.new("obrabi.head", "Head bytes are not 0x02 .. 0x02 0xC1",
     expert.group.PROTOCOL, expert.severity.WARN)
-e.gap = ProtoExpert.new("obrabi.gap", "Frame counter jumps: frames lost, repeated or reordered",
+e.gap = ProtoExpert.new("obrabi.gap", "Frame counter jumps: frames lost",
+    expert.group.SEQUENCE, expert.severity.NOTE)
+e.repeat_ = ProtoExpert.new("obrabi.repeat", "Frame counter repeats: the frame came twice",
+    expert.group.SEQUENCE, expert.severity.NOTE)
+e.late = ProtoExpert.new("obrabi.late", "Frame counter goes back: a late (reordered) frame",
     expert.group.SEQUENCE, expert.severity.NOTE)
 
 -- ITU-T G.711 A-law expansion of one code (the 0x55 toggle of even bits, then segment and
@@ -54,14 +59,20 @@ end
 local linear = {}
 for code = 0, 255 do linear[code] = alaw_to_linear(code) end
 
--- Last counter seen per direction (source and destination address and port), filled on the
--- first pass; the gap found for each frame number is kept for later passes.
-local lastCounter = {}
-local gapOf = {}
+-- Highest counter seen per direction (source and destination address and port), filled on
+-- the first pass; the step found for each frame number is kept for later passes. A step is
+-- the counter's distance from the highest before it, modulo 65536 and signed: 1 is the next
+-- frame, more is frames lost, 0 a repeat, less than 0 a frame that comes late.
+local highestCounter = {}
+local stepOf = {}
 
 function proto.init()
-    lastCounter = {}
-    gapOf = {}
+    highestCounter = {}
+    stepOf = {}
+end
+
+local function counter_step(counter, highest)
+    return (counter - highest + 32768) % 65536 - 32768
 end
 
 function proto.dissector(tvb, pinfo, tree)
@@ -112,17 +123,26 @@ function proto.dissector(tvb, pinfo, tree)
         local key = tostring(pinfo.src) .. ":" .. pinfo.src_port .. ">" ..
             tostring(pinfo.dst) .. ":" .. pinfo.dst_port
         if not pinfo.visited then
-            local last = lastCounter[key]
-            if last ~= nil then
-                gapOf[pinfo.number] = (counter - last - 1) % 65536
+            local highest = highestCounter[key]
+            local step = highest ~= nil and counter_step(counter, highest) or 1
+            if highest ~= nil then
+                stepOf[pinfo.number] = step
             end
-            lastCounter[key] = counter
+            if step > 0 then
+                highestCounter[key] = counter
+            end
         end
-        local gap = gapOf[pinfo.number]
-        if gap ~= nil then
-            local item = tail:add(f.gap, gap):set_generated()
-            if gap ~= 0 then
-                item:add_proto_expert_info(e.gap, "Frame counter jumps by " .. (gap + 1))
+        local step = stepOf[pinfo.number]
+        if step ~= nil then
+            -- Frames missing before this one; a repeat or a late frame misses none.
+            local item = tail:add(f.gap, step > 1 and step - 1 or 0):set_generated()
+            if step > 1 then
+                item:add_proto_expert_info(e.gap, "Frame counter jumps by " .. step)
+            elseif step == 0 then
+                item:add_proto_expert_info(e.repeat_, "Frame counter " .. counter .. " repeats")
+            elseif step < 0 then
+                item:add_proto_expert_info(e.late, "Frame counter " .. counter .. " comes " ..
+                    -step .. " behind the highest: late")
             end
         end
         if len == PACKET_SIZE then
@@ -136,3 +156,24 @@ local udp = DissectorTable.get("udp.port")
 for _, port in ipairs(PORTS) do
     udp:add(port, proto)
 end
+
+-- An empty datagram has no payload, and UDP hands it to no port's dissector; the bridge drops
+-- and logs it all the same. A post-dissector finds it on the bridge's ports.
+local udpDstPort = Field.new("udp.dstport")
+local udpLength = Field.new("udp.length")
+local empty = Proto("obrabi_empty", "obraBi empty datagram check")
+
+function empty.dissector(tvb, pinfo, tree)
+    local port, length = udpDstPort(), udpLength()
+    if port == nil or length == nil or length.value ~= 8 then
+        return
+    end
+    if port.value ~= PORTS[1] and port.value ~= PORTS[2] then
+        return
+    end
+    local root = tree:add(proto, tvb(0, 0), "obraBi audio, 0 bytes")
+    root:add_proto_expert_info(e.length, "Datagram of 0 bytes, not 776: the bridge drops it")
+    pinfo.cols.info = "obraBi: dropped length 0"
+end
+
+register_postdissector(empty)

@@ -4,14 +4,16 @@
 import os
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-from obrabi import BIN, EMULATOR, OWN_NET, SOURCE, SystemTest, wait_until
+from obrabi import BIN, EMULATOR, OWN_NET, PACKET, SOURCE, SystemTest, wait_until
 
 SCRIPT = os.path.join(SOURCE, "dist", "obraBi.init")
+LUA = os.path.join(SOURCE, "dist", "obrabi.lua")
 BUILD = os.environ.get("OBRABI_BUILD_DIR", "")
 CMAKE = os.environ.get("OBRABI_CMAKE") or shutil.which("cmake") or "cmake"
 # Under the prefix /usr; "lib" may be a multiarch folder (lib/x86_64-linux-gnu).
@@ -114,6 +116,58 @@ class InstallTest(unittest.TestCase):
         path.write_text(unit.replace("ExecStart=/usr", "ExecStart=" + dest + "/usr"))
         r = subprocess.run(["systemd-analyze", "verify", path], capture_output=True, text=True)
         self.assertEqual((r.returncode, r.stdout + r.stderr), (0, ""))
+
+
+def pcap_of(datagrams):
+    """A capture file (Ethernet, IPv4, UDP) of the payloads sent to the given ports."""
+    out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
+    for number, (port, payload) in enumerate(datagrams):
+        udp = struct.pack(">HHHH", 40000, port, 8 + len(payload), 0) + payload
+        ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), number, 0, 64, 17, 0,
+                         bytes([198, 18, 0, 1]), bytes([198, 18, 0, 2]))
+        total = sum(struct.unpack(">10H", ip))
+        total = (total & 0xFFFF) + (total >> 16)
+        ip = ip[:10] + struct.pack(">H", ~(total + (total >> 16)) & 0xFFFF) + ip[12:]
+        frame = bytes(12) + b"\x08\x00" + ip + udp
+        out += struct.pack("<IIII", number, 0, len(frame), len(frame)) + frame
+    return out
+
+
+class DissectorTest(unittest.TestCase):
+    """dist/obrabi.lua on a capture with each kind of counter step and of dropped length."""
+
+    def test_counter_steps_and_lengths_are_flagged(self):
+        tshark = shutil.which("tshark")
+        if tshark is None and not os.environ.get("CI"):
+            self.skipTest("tshark is not installed")
+        packet = lambda counter: PACKET[:772] + counter.to_bytes(2, "big") + bytes(2)  # noqa: E731
+        dropped = "Datagram of %d bytes, not 776: the bridge drops it"
+        # Port, payload, then what the dissector shows: counter, frames missing, expert text.
+        rows = [(4956, packet(65534), "65534", "", ""),
+                (4956, packet(65535), "65535", "0", ""),
+                (4956, packet(0), "0", "0", ""),  # the counter wraps
+                (4956, packet(0), "0", "0", "Frame counter 0 repeats"),
+                (4956, packet(3), "3", "2", "Frame counter jumps by 3"),
+                (4956, packet(2), "2", "0", "Frame counter 2 comes 1 behind the highest: late"),
+                (4956, packet(4), "4", "0", ""),
+                (4956, b"", "", "", dropped % 0),
+                (49501, b"", "", "", dropped % 0),
+                (4956, PACKET[:100], "", "", dropped % 100),
+                (5000, b"", "", "", "")]  # not the bridge's port
+        with tempfile.NamedTemporaryFile(suffix=".pcap") as capture:
+            capture.write(pcap_of([(port, payload) for port, payload, *_ in rows]))
+            capture.flush()
+            r = subprocess.run([tshark, "-n", "-r", capture.name, "-X", "lua_script:" + LUA,
+                                "-T", "fields", "-E", "separator=|", "-e", "obrabi.counter",
+                                "-e", "obrabi.counter_gap", "-e", "_ws.expert.message"],
+                               capture_output=True, text=True, timeout=300)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertNotIn("Lua: Error", r.stderr)
+        shown = r.stdout.splitlines()
+        self.assertEqual(len(shown), len(rows), r.stdout)
+        for number, (row, line) in enumerate(zip(rows, shown), 1):
+            with self.subTest(frame=number):
+                self.assertEqual(line.split("|"), list(row[2:]))
 
 
 if __name__ == "__main__":
