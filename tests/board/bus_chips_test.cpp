@@ -15,6 +15,14 @@
 
 namespace {
 
+// The bytes of a buffer, which a failed comparison shows one by one.
+template <std::size_t N> std::vector<int> bytes(const uint8_t (&buffer)[N]) {
+    return std::vector<int>(buffer, buffer + N);
+}
+std::vector<int> bytes(std::initializer_list<int> values) {
+    return values;
+}
+
 TEST(Spi, WriteSendsAtMostTwoBytesAndTheModeReportAndSetUpGroupLogThePort) {
     board_dir b;
     map_board(b);
@@ -86,7 +94,8 @@ TEST(Gpio, RequestWordsCarryCommandAndLineAndEachCallClosesTheDriverOrReportsItM
     map_board(b);
     for (auto [line, level] : {std::pair{11, 1}, {6, 1}, {0x10006, 0}, {6, 1}})
         gpio_set(line, level); // only the low 16 bits name the line
-    EXPECT_EQ(gpio_get(6) * 10 + gpio_get(7), 10);
+    EXPECT_EQ(gpio_get(6), 1);
+    EXPECT_EQ(gpio_get(7), 0);
     gpio_setup(3, 0x1FF, 2);
     const std::string g = "/dev/codec-gpio1 ";
     const lines expected = {g + "0x200000b arg=0x1",   g + "0x2000006 arg=0x1",
@@ -110,45 +119,55 @@ TEST(Gpio, RequestWordsCarryCommandAndLineAndEachCallClosesTheDriverOrReportsItM
     EXPECT_LE(open_descriptors(), before);
 }
 
-// The whole AK5701 set-up as written on the bus: power-up, the rate code (code < 0: none),
-// the repeated block ending with last (last < 0: no block), the tail with the input selector.
-lines ak_sequence(int code, int last, unsigned input) {
-    std::string s = "b135 b423 b007 b604 b137 ";
-    if (code >= 0)
-        s += ak_write(0x15, unsigned(code)) + " ";
-    if (last >= 0)
-        s += "b135 b423 " + ak_write(0x15, unsigned(code)) + " b007 b604 " +
-             ak_write(0x11, unsigned(last)) + " ";
-    s += "b8a1 b9a1 b300 b210 " + ak_write(0x12, input) + " b004 b007";
-    return words(s);
+// AK5701 writes as the trace shows them, from "register=value" pairs in the order sent.
+lines ak_writes(const std::string& pairs) {
+    lines out;
+    for (const std::string& pair : words(pairs))
+        out.push_back(ak_write(std::stoul(pair.substr(0, 2), nullptr, 16),
+                               std::stoul(pair.substr(3), nullptr, 16)));
+    return out;
 }
 
 TEST(Ak5701, SequencePerRateBoardAndInputThenGainAndAlcFromTheStore) {
+    // The chip's set-up as the board needs it: power-up; the rate code in register 0x15 and,
+    // for 8000, 32000, 44100 and 48000 Hz, the power-up again with the code in place, ending
+    // in register 0x11 (0x17 on FPGA versions above 259 of the 0x2D52 board at 8000 Hz, else
+    // 0x37); the fixed tail with the input selector in 0x12 (0x10 for input 1, else 0x13);
+    // then gain (0x13, two bits) and ALC (0x1C bit 7) from the environment store.
+    const std::string up = "11=35 14=23 10=07 16=04 11=37 ";
+    const std::string tail = "18=A1 19=A1 13=00 12=10 12=10 10=04 10=07 ";
     struct ak_case {
         unsigned variant, version;
-        int rate, input, port, code, last;
-        unsigned selector;
-        std::string store;
-        unsigned gain, alc;
+        int rate, input, port;
+        std::string store, writes;
     };
     const std::string tooLong(40, 'x'); // more than the 31 characters the buffer holds
     const ak_case cases[] = {
-        {0x2D54, 0x0102, 8000, 1, 1, 0x20, 0x37, 0x10, "INTERCOMM_M_GAIN=2\nINTERCOMM_ALC=ON", 2,
-         0x80},
-        {0x2D52, 260, 8000, 1, 1, 0x20, 0x17, 0x10, "INTERCOMM_M_GAIN=7\nINTERCOMM_ALC=on", 3, 0},
-        {0x2D52, 0x7FFF, 8000, 1, 1, 0x20, 0x17, 0x10, "INTERCOMM_M_GAIN=-1\nINTERCOMM_ALC=OFF", 3,
-         0},
-        {0x2D52, 259, 8000, 1, 1, 0x20, 0x37, 0x10, "INTERCOMM_M_GAIN=abc\nINTERCOMM_ALC=", 0, 0},
-        {0x2D52, 0x8104, 8000, 1, 1, 0x20, 0x37, 0x10, "OTHER=1", 0, 0x80}, // negative: old
-        {0x2D54, 260, 8000, 1, 1, 0x20, 0x37, 0x10,
-         "INTERCOMM_M_GAIN=1" + tooLong + "\nINTERCOMM_ALC=OFF" + tooLong, 0, 0x80},
-        {0x2D54, 0x0101, 8000, 2, 1, 0x20, 0x37, 0x13, "", 0, 0x80},
-        {0x2D54, 0x0101, 8000, 1, 2, 0x20, 0x37, 0x10, "", 0, 0x80},
-        {0x2D54, 0x0101, 16000, 1, 1, 0x22, -1, 0x10, "", 0, 0x80},
-        {0x2D54, 0x0101, 22050, 1, 1, -1, -1, 0x10, "", 0, 0x80},
-        {0x2D54, 0x0101, 32000, 1, 1, 0x2A, 0x37, 0x10, "", 0, 0x80},
-        {0x2D54, 0x0101, 44100, 1, 1, 0x2F, 0x37, 0x10, "", 0, 0x80},
-        {0x2D54, 0x0101, 48000, 1, 1, 0x2B, 0x37, 0x10, "", 0, 0x80},
+        {0x2D54, 0x0102, 8000, 1, 1, "INTERCOMM_M_GAIN=2\nINTERCOMM_ALC=ON",
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=02 1C=80"},
+        {0x2D52, 260, 8000, 1, 1, "INTERCOMM_M_GAIN=7\nINTERCOMM_ALC=on",
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=17 " + tail + "13=03 1C=00"},
+        {0x2D52, 0x7FFF, 8000, 1, 1, "INTERCOMM_M_GAIN=-1\nINTERCOMM_ALC=OFF",
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=17 " + tail + "13=03 1C=00"},
+        {0x2D52, 259, 8000, 1, 1, "INTERCOMM_M_GAIN=abc\nINTERCOMM_ALC=",
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=00"},
+        {0x2D52, 0x8104, 8000, 1, 1, "OTHER=1", // a negative version is an old one
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+        {0x2D54, 260, 8000, 1, 1, "INTERCOMM_M_GAIN=1" + tooLong + "\nINTERCOMM_ALC=OFF" + tooLong,
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 8000, 2, 1, "",
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 18=A1 19=A1 13=00 12=10 12=13 10=04 "
+              "10=07 13=00 1C=80"},
+        {0x2D54, 0x0101, 8000, 1, 2, "",
+         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 16000, 1, 1, "", up + "15=22 " + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 22050, 1, 1, "", up + tail + "13=00 1C=80"}, // no code for this rate
+        {0x2D54, 0x0101, 32000, 1, 1, "",
+         up + "15=2A 11=35 14=23 15=2A 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 44100, 1, 1, "",
+         up + "15=2F 11=35 14=23 15=2F 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 48000, 1, 1, "",
+         up + "15=2B 11=35 14=23 15=2B 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
     };
     env_init(0);
     for (const ak_case& c : cases) {
@@ -159,16 +178,18 @@ TEST(Ak5701, SequencePerRateBoardAndInputThenGainAndAlcFromTheStore) {
                 "#!/bin/sh\ngrep \"^$1=\" \"${0%/*}/../../../sim/env.main\"\n", 0755);
         b.write("/sim/env.main", c.store + "\n");
         const std::string out = stdout_of([&] { adc_setup(c.port, c.rate, c.input); });
-        lines expected = ak_sequence(c.code, c.last, c.selector);
-        expected.insert(expected.end(), {ak_write(0x13, c.gain), ak_write(0x1C, c.alc)});
-        EXPECT_EQ(spi_tx(b, c.port), expected);
-        EXPECT_EQ(ak5701_rate_code(c.rate), c.code);
+        EXPECT_EQ(spi_tx(b, c.port), ak_writes(c.writes));
         const std::string p = std::to_string(c.port);
         EXPECT_TRUE(out.starts_with("init_spi_mode:" + p + ",0\n\n\ninit ADC(" + p + "):AK5701 (" +
                                     std::to_string(c.rate) + "Hz),Port:" + std::to_string(c.input) +
                                     " \nend of Ak5701....\n"))
             << out;
     }
+    // The rate codes of register 0x15, and none for a rate the chip is not set up for.
+    const std::pair<int, int> codes[] = {{8000, 0x20},  {16000, 0x22}, {32000, 0x2A},
+                                         {44100, 0x2F}, {48000, 0x2B}, {22050, -1}};
+    for (auto [rate, code] : codes)
+        EXPECT_EQ(ak5701_rate_code(rate), code) << rate;
 }
 
 TEST(Ak5701, CodecResetPulsesTheRunBitOnlyAboveVersion257) {
@@ -183,39 +204,42 @@ TEST(Ak5701, CodecResetPulsesTheRunBitOnlyAboveVersion257) {
         codec_reset();
         EXPECT_EQ(fpga_read16(control), 0xABCF); // other bits kept, run bit back on
         const bool pulse = std::string(version) == "0x0102";
-        EXPECT_TRUE(!pulse || wait_for([&] { return b.traced(reg).size() >= 3; }));
+        if (pulse) {
+            EXPECT_TRUE(wait_for([&] { return b.traced(reg).size() >= 3; }));
+        }
         const lines seen =
             pulse ? lines{reg + "0xabcf", reg + "0xabce", reg + "0xabcf"} : lines{reg + "0xabcf"};
         EXPECT_EQ(b.traced(reg), seen) << version;
     }
 }
 
-// The DAC set-up's writes at addr with this rate step (reg02: 0x02 = 0x55 after the first).
-lines dac_lines(unsigned addr, unsigned reg9, unsigned value9, bool reg02) {
-    const unsigned steps[][2] = {{0x05, 0xFC},   {0x03, 0x09}, {0x04, 0x00}, {0x06, 0x00},
-                                 {0x08, 0x80},   {0x09, 0x10}, {0x0A, 0x00}, {0x07, 0x49},
-                                 {reg9, value9}, {0x05, 0xFD}};
+// MAX9850 writes to addr as the trace shows them, from "register=value" pairs in the order
+// sent.
+lines dac_writes(unsigned addr, const std::string& pairs) {
     lines out;
-    for (const auto& step : steps) {
-        out.push_back(i2c_write_line(addr, step[0], step[1]));
-        if (reg02 && out.size() == 1)
-            out.push_back(i2c_write_line(addr, 0x02, 0x55));
-    }
+    for (const std::string& pair : words(pairs))
+        out.push_back(i2c_write_line(addr, std::stoul(pair.substr(0, 2), nullptr, 16),
+                                     std::stoul(pair.substr(3), nullptr, 16)));
     return out;
 }
 
 TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
-    const int cases[][5] = {// address, rate, with 0x02, rate step register and value
-                            {0x120, 999, 0, 0x05, 0x00}, // only the low byte of the address counts
-                            {0x20, 16000, 0, 0x09, 0x10},
-                            {0x20, 44100, 0, 0x09, 0x11},
-                            {0x20, 32000, 0, 0x09, 0x18},
-                            {0x20, 8000, 1, 0x09, 0x60}};
-    for (const auto& c : cases) {
+    // The chip's set-up: enable register 0x05 at 0xFC (all on but the DAC's run bit), volume,
+    // general purpose, clock, LRCLK divider 0x8010, digital audio interface, charge pump; then
+    // the rate's LRCLK low byte (or, for rate 999, everything off) and 0x05 = 0xFD to run.
+    const std::string head = "05=FC ", rest = "03=09 04=00 06=00 08=80 09=10 0A=00 07=49 ";
+    const std::tuple<int, int, int, std::string> cases[] = {
+        // address (only its low byte counts), rate, with the interrupt register 0x02, writes
+        {0x120, 999, 0, head + rest + "05=00 05=FD"},
+        {0x20, 16000, 0, head + rest + "09=10 05=FD"},
+        {0x20, 44100, 0, head + rest + "09=11 05=FD"},
+        {0x20, 32000, 0, head + rest + "09=18 05=FD"},
+        {0x20, 8000, 1, head + "02=55 " + rest + "09=60 05=FD"}};
+    for (const auto& [addr, rate, withReg02, writes] : cases) {
         board_dir b;
         map_board(b, "fpga_version=0x0101"); // the DAC answers at 0x20
-        max9850_setup_writes(c[0], c[1], c[2]);
-        EXPECT_EQ(b.traced("/dev/i2c-sw "), dac_lines(0x20, c[3], c[4], c[2] == 1)) << c[1];
+        max9850_setup_writes(addr, rate, withReg02);
+        EXPECT_EQ(b.traced("/dev/i2c-sw "), dac_writes(0x20, writes)) << rate;
     }
     // A newer FPGA on another board answers at 0x22, where main points init_dac; at the
     // wrong address every write is still made, and fails.
@@ -223,7 +247,7 @@ TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
     map_board(b, "variant=0x2D52\nfpga_version=0x0300");
     max9850I2cAddr = 0x22;
     EXPECT_EQ(stdout_of([] { init_dac(8000); }), "init MAX9850 4 Intercomm (8000Hz) \n");
-    EXPECT_EQ(b.traced("/dev/i2c-sw "), dac_lines(0x22, 0x09, 0x60, false));
+    EXPECT_EQ(b.traced("/dev/i2c-sw "), dac_writes(0x22, head + rest + "09=60 05=FD"));
     stdout_of([] { init_max9850(0x20, 8000); });
     lines failed = b.traced("/dev/i2c-sw 0x2 addr=0x20 ");
     ASSERT_EQ(failed.size(), 10u);
@@ -238,13 +262,15 @@ TEST(I2c, TransfersCopyBackRefuseWhatTheRecordCannotCarryAndReportAMissingDriver
     EXPECT_EQ(i2c_xfer_write(0x20, 0x03, data, 3), 1);
     uint8_t back[3] = {};
     EXPECT_EQ(i2c_xfer_read(0x20, 0x03, back, 3), 1);
-    EXPECT_EQ(back[0] << 16 | back[1] << 8 | back[2], 0x112233);
+    EXPECT_EQ(bytes(back), bytes({0x11, 0x22, 0x33}));
     uint8_t untouched[2] = {0xAA, 0xBB}; // nobody at 0x30: a failed read leaves it alone
     EXPECT_EQ(i2c_xfer_read(0x30, 0x00, untouched, 2), 0);
-    EXPECT_EQ(untouched[0] << 8 | untouched[1], 0xAABB);
+    EXPECT_EQ(bytes(untouched), bytes({0xAA, 0xBB}));
     static uint8_t big[300] = {}; // lengths the record cannot carry: nothing is sent
-    for (int length : {256, 0, -1})
-        EXPECT_EQ(i2c_xfer_write(0x20, 0, big, length) + i2c_xfer_read(0x20, 0, big, length), 0);
+    for (int length : {256, 0, -1}) {
+        EXPECT_EQ(i2c_xfer_write(0x20, 0, big, length), 0) << length;
+        EXPECT_EQ(i2c_xfer_read(0x20, 0, big, length), 0) << length;
+    }
     EXPECT_EQ((i2c_close(), fd_i2cDev), -1);
     uint8_t value[1] = {};
     i2c_read(0x20, 0x04, value, 1);
@@ -254,12 +280,12 @@ TEST(I2c, TransfersCopyBackRefuseWhatTheRecordCannotCarryAndReportAMissingDriver
               (lines{w + "reg=0x3 len=0x3 data=112233", r + "20 reg=0x3 len=0x3 data=112233",
                      r + "30 reg=0x0 len=0x2 data= fail", r + "20 reg=0x4 len=0x1 data=22"}));
     b.remove("/dev/i2c-sw"); // every write of the DAC set-up says so and the set-up goes on
-    testing::internal::CaptureStderr();
-    stdout_of([] { init_max9850(0x20, 8000); });
+    std::string errors;
+    stdout_of([&] { errors = stdout_of([] { init_max9850(0x20, 8000); }, true); });
     std::string ten;
     for (int i = 0; i < 10; ++i)
         ten += "/dev/i2c-sw: No such file or directory\n";
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), ten);
+    EXPECT_EQ(errors, ten);
     EXPECT_EQ(b.traced("/dev/i2c-sw ").size(), 4u);
 }
 

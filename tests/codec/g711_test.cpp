@@ -61,7 +61,8 @@ TEST(G711, EncodingIsMonotonicAndWithinHalfAStepEverywhere) {
         const uint8_t a = alaw_of(s), u = ulaw_of(s);
         const int ra = alaw_to_lin_table[a], segA = ((a ^ 0x55) >> 4) & 7;
         const int ru = ulaw_to_lin_table[u], segU = ((~u) >> 4) & 7;
-        ASSERT_TRUE(ra >= lastA && ru >= lastU) << s;
+        ASSERT_GE(ra, lastA) << s;
+        ASSERT_GE(ru, lastU) << s;
         ASSERT_LE(std::abs(ra - s), (segA < 2 ? 16 : 16 << (segA - 1)) / 2) << s;
         if (s > -32633 && s < 32636) {
             ASSERT_LE(std::abs(ru - s), (8 << segU) / 2 + (s < 0 ? 3 : 0)) << s;

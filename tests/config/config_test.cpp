@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -109,7 +110,10 @@ TEST_F(Env, CachedDumpIsTakenOnceAndSearchedFromTheTop) {
                                                           {"NONE", "<none>"}};
     for (auto [key, value] : values)
         EXPECT_EQ(get(key), value) << key; // trailing blanks and line ends go, nothing else
-    EXPECT_EQ(env_equals("ALC", "ON") + env_equals("ALC", "ON ") + env_equals("NONE", ""), 1);
+    const std::tuple<const char*, const char*, int> equals[] = {
+        {"ALC", "ON", 1}, {"ALC", "ON ", 0}, {"NONE", "", 0}};
+    for (const auto& [key, text, equal] : equals)
+        EXPECT_EQ(env_equals(key, text), equal) << key << " '" << text << "'";
     EXPECT_EQ(get("serial", envfd_get), "42"); // the second store: its own dump and flag
     EXPECT_EQ(get("INTERCOMM", envfd_get), "<none>");
     EXPECT_EQ(calls("env.fd"), "0:\n");

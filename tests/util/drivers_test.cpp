@@ -74,28 +74,32 @@ TEST(Ak5701Ext, RegisterSequenceByRateHighBitsFlagInputAndBoard) {
 TEST(Ak5701Send, TheCallersBytesOnTheFixedPortAtMostTheTwoByteArea) {
     board b("");
     const uint8_t bytes[6] = {0xB1, 0x35, 0xEE, 0xEE, 0xEE, 0xEE};
-    EXPECT_EQ(sum({ak5701_send_port1(bytes, 2), ak5701_send_port2(bytes, 1),
-                   ak5701_send_port2(bytes, sizeof bytes), ak5701_send_port1(bytes, 300)}),
-              0);
+    EXPECT_EQ(ak5701_send_port1(bytes, 2), 0);
+    EXPECT_EQ(ak5701_send_port2(bytes, 1), 0);
+    EXPECT_EQ(ak5701_send_port2(bytes, sizeof bytes), 0);
+    EXPECT_EQ(ak5701_send_port1(bytes, 300), 0);
     const std::string at = "speed=0x7a120 bits=0x8 tx=";
     EXPECT_EQ(
         b.traced("/dev/spidev."),
         (lines{spi_line(1, "len=0x2 " + at + "b135"), spi_line(2, "len=0x1 " + at + "b1"),
                spi_line(2, "len=0x2 " + at + "b135"), spi_line(1, "len=0x2 " + at + "b135")}));
-    EXPECT_EQ(spi_seen * 10 + spi_unlocked, 40);
+    EXPECT_EQ(spi_seen, 4);
+    EXPECT_EQ(spi_unlocked, 0); // every request under spiLock
 }
 
 TEST(CodecCtl, RecordsAsBigEndianWordsResultOfTheCloseAndAMissingDriver) {
     board b("");
     sim_codec_fail_requests(true); // the request's own failure is not looked at
-    EXPECT_EQ(sum({codec_ctl_send(0x01020304u, 0xA0B0C0D0u), codec_ctl_request(0xC0044305ul)}), 0);
+    EXPECT_EQ(codec_ctl_send(0x01020304u, 0xA0B0C0D0u), 0);
+    EXPECT_EQ(codec_ctl_request(0xC0044305ul), 0);
     const std::string head = " len=0x30 data=" + std::string(72, '0'), zeros(24, '0');
     const lines sent = b.traced("/dev/codec ");
     EXPECT_EQ(sent, (lines{"/dev/codec 0x19" + head + "01020304a0b0c0d000000002 fail",
                            "/dev/codec 0xc0044305" + head + zeros + " fail"}));
     b.remove("/dev/codec");
     EXPECT_EQ(stdout_of([] {
-                  EXPECT_EQ(sum({codec_ctl_send(5, 7), codec_ctl_request(0x19)}), -2);
+                  EXPECT_EQ(codec_ctl_send(5, 7), -1);
+                  EXPECT_EQ(codec_ctl_request(0x19), -1);
               }),
               "Error! open /dev/codec\r\nError! open /dev/codec\r\n");
     EXPECT_EQ(b.traced("/dev/codec "), sent); // no request without the driver
@@ -135,14 +139,17 @@ TEST(Gv760x, WordsGoOutMostSignificantByteFirstAndReadsTakeBytesTwoAndThree) {
     uint16_t out = 0x5555, outLow = 0;
     sim_gv760x_set_reg(0x001, 0x00FF);
     // The read flag is the caller's, sent as given.
-    EXPECT_EQ(sum({gv760x_write(write, value), gv760x_read(read, out), gv760x_read(low, outLow)}),
-              0);
-    EXPECT_EQ(uint32_t(out) << 16 | outLow, 0xABCD00FFu);
+    EXPECT_EQ(gv760x_write(write, value), 0);
+    EXPECT_EQ(gv760x_read(read, out), 0);
+    EXPECT_EQ(gv760x_read(low, outLow), 0);
+    EXPECT_EQ(out, 0xABCD);
+    EXPECT_EQ(outLow, 0x00FF);
     const std::string at = "len=0x4 speed=0x3d0900 bits=0x8 rx=";
     EXPECT_EQ(b.traced("/dev/spidev."), (lines{spi_line(0, at + "00000000 tx=1234abcd"),
                                                spi_line(0, at + "0000abcd tx=92340000"),
                                                spi_line(0, at + "000000ff tx=80010000")}));
-    EXPECT_EQ(spi_seen * 10 + spi_unlocked, 30);
+    EXPECT_EQ(spi_seen, 3);
+    EXPECT_EQ(spi_unlocked, 0); // every request under spiLock
 }
 
 TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
@@ -165,7 +172,8 @@ TEST(Ics307, PortAndMarkerFollowTheBoardAndTheWordIsSentWhole) {
                   (lines{spi_line(port, conf[0] ? "mode=0x0" : "fail", spi_request::wr_mode),
                          spi_line(port, "len=0x11 speed=0x7a120 bits=0x8 tx=0123456789abcdef10"
                                         "32547698badcfef0")}));
-        EXPECT_EQ(spi_seen * 10 + spi_unlocked, 10);
+        EXPECT_EQ(spi_seen, 1);
+        EXPECT_EQ(spi_unlocked, 0); // every request under spiLock
     }
 }
 
@@ -195,11 +203,14 @@ TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlon
     ASSERT_EQ(spisw_open(), 1);
     const int fd = fd_spiSwDev;
     // The driver leaves in a written record what the registers held: here nothing yet.
-    EXPECT_EQ(sum({spisw_write(3, 0x10, data, 3), spisw_write(3, 0x11, one, 1),
-                   spisw_read(3, 0x10, back, 3), spisw_read(4, 0x10, other, 1)}),
-              4);
-    EXPECT_EQ(std::string(data, data + 3) + std::string(back, back + 3) + char(one[0] + other[0]),
-              std::string("\0\0\0\x11\x44\x33\x22", 7)); // another device: its own registers
+    EXPECT_EQ(spisw_write(3, 0x10, data, 3), 1);
+    EXPECT_EQ(spisw_write(3, 0x11, one, 1), 1);
+    EXPECT_EQ(spisw_read(3, 0x10, back, 3), 1);
+    EXPECT_EQ(spisw_read(4, 0x10, other, 1), 1);
+    EXPECT_EQ(std::string(data, data + 3), std::string("\0\0\0", 3));
+    EXPECT_EQ(one[0], 0x22); // register 0x11 as the first write left it
+    EXPECT_EQ(std::string(back, back + 3), "\x11\x44\x33");
+    EXPECT_EQ(other[0], 0x00); // another device: its own registers
     EXPECT_EQ(fd_spiSwDev, fd);
     const lines sent = b.traced("/dev/spi-sw ");
     EXPECT_EQ(sent, (lines{"/dev/spi-sw 0x2 dev=0x3 reg=0x10 len=0x3 data=112233",
@@ -207,19 +218,27 @@ TEST(SpiSw, RequestsThroughOneKeptDescriptorUnderTheLockFailuresLeaveBuffersAlon
                            "/dev/spi-sw 0x1 dev=0x3 reg=0x10 len=0x3 data=114433",
                            "/dev/spi-sw 0x1 dev=0x4 reg=0x10 len=0x1 data=00"}));
     // Lengths outside 1..44 and no buffer are refused before anything is sent.
-    for (int length : {45, 255, 0, -1})
-        EXPECT_EQ(spisw_write(1, 0, data, length) + spisw_read(1, 0, data, length), 0) << length;
-    EXPECT_EQ(spisw_write(1, 0, nullptr, 4) + spisw_read(1, 0, nullptr, 4), 0);
+    for (int length : {45, 255, 0, -1}) {
+        EXPECT_EQ(spisw_write(1, 0, data, length), 0) << length;
+        EXPECT_EQ(spisw_read(1, 0, data, length), 0) << length;
+    }
+    EXPECT_EQ(spisw_write(1, 0, nullptr, 4), 0);
+    EXPECT_EQ(spisw_read(1, 0, nullptr, 4), 0);
     EXPECT_EQ(b.traced("/dev/spi-sw "), sent);
     data[43] = 0x5A;
-    EXPECT_EQ(sum({spisw_write(1, 0, data, 44), spisw_read(1, 0, back, 44)}), 2);
+    EXPECT_EQ(spisw_write(1, 0, data, 44), 1);
+    EXPECT_EQ(spisw_read(1, 0, back, 44), 1);
     EXPECT_EQ(back[43], 0x5A);
     sim_spisw_fail_requests(true);
-    EXPECT_EQ(sum({spisw_write(1, 0, one, 1), spisw_read(1, 0, other, 1)}), 0);
-    EXPECT_EQ(one[0] * 256 + other[0], 0x2200);
-    EXPECT_EQ(spi_unlocked * 100 + pthread_mutex_trylock(&spiLock), 0); // the lock is free
+    EXPECT_EQ(spisw_write(1, 0, one, 1), 0);
+    EXPECT_EQ(spisw_read(1, 0, other, 1), 0);
+    EXPECT_EQ(one[0], 0x22); // failed requests leave the records as they were
+    EXPECT_EQ(other[0], 0x00);
+    EXPECT_EQ(spi_unlocked, 0);
+    EXPECT_EQ(pthread_mutex_trylock(&spiLock), 0); // the lock is free
     pthread_mutex_unlock(&spiLock);
-    EXPECT_EQ(spisw_close() * 10 + fd_spiSwDev, -1);
+    EXPECT_EQ(spisw_close(), 0);
+    EXPECT_EQ(fd_spiSwDev, -1);
 }
 
 // The open-failure messages end with a line feed, so the system's text starts the next line.

@@ -61,11 +61,13 @@ TEST(EnvWrite, ShellSensitiveKeysAndValuesReachTheToolUnchangedAndRunNothingElse
              "say \"hi\"", "$HOME and ${PATH}", "`touch " + pwned + "`", "$(touch " + pwned + ")",
              "back\\slash\\n", "it's", "a; touch " + pwned, "'; touch " + pwned + "; echo '",
              "\"; touch " + pwned + "; echo \"", "*", " padded  ", ""}) {
-        EXPECT_EQ(env_set_str("KEY", v.c_str()) + envfd_set_str("KEY", v.c_str()), 2);
+        EXPECT_EQ(env_set_str("KEY", v.c_str()), 1) << v;
+        EXPECT_EQ(envfd_set_str("KEY", v.c_str()), 1) << v;
         expected += "argc=2\nKEY\n" + v + "\n";
     }
     EXPECT_EQ(b.read(fs), expected);
-    EXPECT_EQ(sum({env_set_bare(key.c_str()), env_set_int(key.c_str(), 7)}), 2);
+    EXPECT_EQ(env_set_bare(key.c_str()), 1);
+    EXPECT_EQ(env_set_int(key.c_str(), 7), 1);
     EXPECT_EQ(b.read(s), expected + "argc=1\n" + key + "\nargc=2\n" + key + "\n7\n");
     EXPECT_FALSE(b.exists("/tmp/pwned"));
 }
@@ -99,36 +101,59 @@ TEST(EnvCommit, RunsTheToolWithItsOutputDiscardedOneCommitAtATime) {
     EXPECT_EQ(stdout_of([] { EXPECT_EQ(env_commit(), 0); }, true), "");
 }
 
-// Runs body in a child process and gives its exit status (or -1 when it did not exit).
-int in_child(const std::function<int()>& body) {
+// What another process finds of the flash lock: whether it sees the lock held, whether it
+// gets it, whether it complained on standard error; -1 each when it told nothing.
+struct other_process_view {
+    int seesLock = -1, getsLock = -1, complained = -1;
+};
+
+// Runs body in a child process, which fills the view; the view comes back through a pipe.
+other_process_view in_child(const std::function<void(other_process_view&)>& body) {
+    int out[2];
+    other_process_view view;
+    if (pipe(out) != 0)
+        return view;
     pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (pid == 0) {
+        body(view);
+        (void)!write(out[1], &view, sizeof view);
+        _exit(0);
+    }
+    close(out[1]);
+    if (read(out[0], &view, sizeof view) != static_cast<ssize_t>(sizeof view))
+        view = other_process_view{};
+    close(out[0]);
+    waitpid(pid, nullptr, 0);
+    return view;
 }
 
 TEST(FlashLock, HeldUntilUnlockAcrossProcessesAndTakenOnceItGoesAway) {
     board b;
     const std::string file = b.path(FLASH_LOCK_FILE);
-    // Another process, started without standard input: whether it sees the lock, whether it
-    // gets it (on descriptor 0 when the lock is free) and, at 100, whether it complained.
+    // Another process, started without standard input (the lock is then taken on descriptor
+    // 0 when it is free).
     auto other = [&] {
-        return in_child([&] {
+        return in_child([&](other_process_view& view) {
             std::freopen(b.path("/tmp/err").c_str(), "w", stderr);
             close(0);
-            const int got = flash_file_lock();
-            return fd_is_write_locked(open(file.c_str(), O_RDWR)) * 10 + got +
-                   100 * (std::ftell(stderr) != 0);
+            view.getsLock = flash_file_lock();
+            view.seesLock = fd_is_write_locked(open(file.c_str(), O_RDWR));
+            view.complained = std::ftell(stderr) != 0;
         });
     };
     const mode_t mask = umask(022);
     ASSERT_EQ(flash_file_lock(), 1);
     umask(mask);
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms::owner_all);
-    EXPECT_EQ(other(), 10);
+    const other_process_view whileHeld = other();
+    EXPECT_EQ(whileHeld.seesLock, 1);
+    EXPECT_EQ(whileHeld.getsLock, 0);
+    EXPECT_EQ(whileHeld.complained, 0);
     EXPECT_EQ(flash_file_unlock(), 1);
-    EXPECT_EQ(other(), 1);
+    const other_process_view whenFree = other();
+    EXPECT_EQ(whenFree.seesLock, 0);
+    EXPECT_EQ(whenFree.getsLock, 1);
+    EXPECT_EQ(whenFree.complained, 0);
     EXPECT_EQ(flash_file_unlock(), 1); // without a held lock too
     // A lock that another process drops between the attempts is taken.
     int ready[2];
@@ -141,21 +166,29 @@ TEST(FlashLock, HeldUntilUnlockAcrossProcessesAndTakenOnceItGoesAway) {
         _exit(0); // the lock goes with the process
     }
     char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1) * 100 + c, 100 + '1');
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, '1'); // the holder has its lock
     EXPECT_EQ(flash_file_lock(), 1);
     waitpid(holder, nullptr, 0);
     EXPECT_EQ(flash_file_unlock(), 1);
     // The process's own locks are not reported; a bad descriptor gives 0.
     const int fd = open(file.c_str(), O_RDWR);
-    EXPECT_EQ(sum({fd_set_write_lock(fd) * 100, fd_is_write_locked(fd) * 10, fd_clear_lock(fd)}),
-              101);
-    EXPECT_EQ(fd_set_write_lock(-1) + fd_clear_lock(-1) + fd_is_write_locked(-1), 0);
+    EXPECT_EQ(fd_set_write_lock(fd), 1);
+    EXPECT_EQ(fd_is_write_locked(fd), 0);
+    EXPECT_EQ(fd_clear_lock(fd), 1);
+    EXPECT_EQ(fd_set_write_lock(-1), 0);
+    EXPECT_EQ(fd_clear_lock(-1), 0);
+    EXPECT_EQ(fd_is_write_locked(-1), 0);
     for (int d : {fd, ready[0], ready[1]})
         close(d);
     ASSERT_EQ(std::system(("rm -rf '" + b.path("/var") + "'").c_str()), 0);
-    EXPECT_TRUE(
-        contains(stdout_of([] { EXPECT_EQ(flash_file_lock() + flash_file_unlock(), 0); }, true),
-                 "/var/writeFlash: "));
+    const std::string complaint = stdout_of(
+        [] {
+            EXPECT_EQ(flash_file_lock(), 0);
+            EXPECT_EQ(flash_file_unlock(), 0);
+        },
+        true);
+    EXPECT_TRUE(contains(complaint, "/var/writeFlash: ")) << complaint;
 }
 
 } // namespace

@@ -23,11 +23,6 @@
 
 namespace ut {
 
-// The sum of the results of calls made in the order written (a braced list is evaluated so).
-inline int sum(std::initializer_list<int> results) {
-    return std::accumulate(results.begin(), results.end(), 0);
-}
-
 // SPI requests on a board made with a configuration, and those issued while spiLock was free.
 inline std::atomic<int> spi_seen{0}, spi_unlocked{0};
 
