@@ -75,6 +75,10 @@ class InitScriptTest(SystemTest):
                 run("start", up=True)
                 run("stop")
                 run("reload-everything", 2, "usage:")
+                # A copy that ends at once: start fails and names the board's log, which says why.
+                b.write("/var/obraBi_para", "OUT_DEST=nowhere\n")
+                run("start", 1, "started and ended at once; see " + b.path("/tmp/.print_obraBi"))
+                self.assertIn("/var/obraBi_para/OUT_DEST : nowhere, invalid", log())
 
 
 class InstallTest(unittest.TestCase):
