@@ -87,7 +87,7 @@ int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor) {
         return -1;
     }
     // A node is an empty file; its device number is recorded in the trace.
-    int fd = open(real, O_WRONLY | O_CREAT | O_EXCL, mode & 07777);
+    int fd = open(real, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
     if (fd < 0)
         return -1;
     close(fd);
@@ -108,8 +108,9 @@ int hw_open(const char* path, int flags, unsigned mode) {
         errno = ENOENT;
         return -1;
     }
-    // A node stands in for the device: it must exist; it is never created or truncated.
-    int fd = open(real, O_RDWR);
+    // A node stands in for the device: it must exist; it is never created or truncated. The
+    // caller's close-on-exec flag is kept, so that a device opened without it shows.
+    int fd = open(real, O_RDWR | (flags & O_CLOEXEC));
     if (fd < 0)
         return -1;
     if (fd >= MAX_FDS) {

@@ -48,7 +48,7 @@ int ppp0_link_up() {
         return 0;
     }
     run_shell(listCommand);
-    FILE* f = std::fopen(scratch, "r");
+    FILE* f = std::fopen(scratch, "re");
     int up = 0;
     if (f != nullptr) {
         char line[PPP0_LINE_SIZE] = {};
