@@ -162,10 +162,10 @@ TEST_F(Spawn, PopenReadsTheOutputAndPcloseGivesTheStatus) {
     EXPECT_EQ(shell_pclose(f), 3 << 8);
     FILE* open[SHELL_STREAMS] = {};
     for (FILE*& s : open) {
-        s = shell_popen("echo x");
+        s = shell_popen("true"); // no output: closing unread raises no SIGPIPE
         EXPECT_NE(s, nullptr);
     }
-    EXPECT_EQ(shell_popen("echo y"), nullptr);
+    EXPECT_EQ(shell_popen("true"), nullptr);
     EXPECT_EQ(errno, EMFILE);
     EXPECT_EQ(shell_pclose(open[3]), 0);
     open[3] = shell_popen("echo z");
