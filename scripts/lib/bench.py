@@ -170,15 +170,6 @@ def latency_ms(sender, receiver, since_us, until_us):
             if e[2] in captured and e[1] >= captured[e[2]]]
 
 
-def skmem(net, host, port=4956):
-    """rb (receive buffer granted) and d (drops) of the socket bound to port, from ss."""
-    out = net.run(host, ["ss", "-uamn", "sport = :%d" % port], capture_output=True,
-                  text=True).stdout
-    rb = re.search(r"rb(\d+)", out)
-    d = re.search(r"\bd(\d+)", out)
-    return (int(rb.group(1)) if rb else None), (int(d.group(1)) if d else None)
-
-
 def rcvbuf_errors(net, host):
     lines = [l.split() for l in net.run(host, ["cat", "/proc/net/snmp"], capture_output=True,
                                         text=True).stdout.splitlines() if l.startswith("Udp:")]
@@ -227,7 +218,7 @@ def measure():
         time.sleep(1)
         r["latency"] = latency_ms(a, b, since, until) + latency_ms(b, a, since, until)
         r["rss"] = [b.status(k) for k in ("VmRSS", "RssAnon", "RssFile", "VmHWM")]
-        r["rb"], drops_before = skmem(net, "b")
+        r["rb"], drops_before = net.socket_memory("b")
         errors_before = rcvbuf_errors(net, "b")
 
         heap = b.allocations()
@@ -240,7 +231,7 @@ def measure():
         sent = {e[2] for e in a.events("capture.log", "read", start, end)}
         played = {e[2] for e in b.events("playback.log", "play", start)}
         r["flood_sent"], r["flood_lost"] = len(sent), len(sent - played)
-        _, drops_after = skmem(net, "b")
+        _, drops_after = net.socket_memory("b")
         r["flood_drops"] = (drops_after - drops_before) if drops_after is not None else None
         r["flood_rcvbuf_errors"] = rcvbuf_errors(net, "b") - errors_before
         r["heap_flood"] = b.allocations() - heap
