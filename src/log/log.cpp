@@ -63,7 +63,7 @@ void rotate_log(int log, const char* bakPath) {
 void format_time_prefix(char (&prefix)[PREFIX_SIZE]) {
     time_t now = time(nullptr);
     struct tm local {};
-    char text[PREFIX_SIZE] = {};
+    char text[PREFIX_SIZE - 4] = {}; // asctime_r wants 26; the brackets and blank fit beside
     localtime_r(&now, &local);
     if (asctime_r(&local, text) == nullptr)
         text[0] = '\0';
