@@ -82,7 +82,7 @@ int open_source(wav_source& src, const char* path, int loop) {
     src = wav_source{};
     if (path[0] == '\0')
         return 0;
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = std::fopen(path, "rbe");
     uint8_t riff[12];
     if (f == nullptr || std::fread(riff, 1, 12, f) != 12 || std::memcmp(riff, "RIFF", 4) != 0 ||
         std::memcmp(riff + 8, "WAVE", 4) != 0) {
@@ -195,7 +195,7 @@ void log_event(FILE* log, const char* what, unsigned counter) {
 FILE* open_log(const char* path) {
     if (path[0] == '\0')
         return nullptr;
-    FILE* f = std::fopen(path, "a");
+    FILE* f = std::fopen(path, "ae");
     if (f == nullptr)
         std::fprintf(stderr, "sim: log %s cannot be written: %s\n", path, std::strerror(errno));
     return f;
@@ -333,7 +333,7 @@ void start_device() {
         std::lock_guard<std::mutex> hold(playMutex);
         playbackBytes = 0;
         playbackLog = open_log(c.playbackLog);
-        playbackFile = c.playback[0] != '\0' ? std::fopen(c.playback, "w+b") : nullptr;
+        playbackFile = c.playback[0] != '\0' ? std::fopen(c.playback, "w+be") : nullptr;
         if (c.playback[0] != '\0' && playbackFile == nullptr)
             std::fprintf(stderr, "sim: playback %s cannot be written: %s\n", c.playback,
                          std::strerror(errno));

@@ -5,6 +5,7 @@
 // device's model attached, and requests on the descriptor go to the model.
 #include "board/hw.h"
 
+#include "shell/shell.h"
 #include "sim/devices.h"
 #include "sim/sim.h"
 
@@ -86,7 +87,7 @@ int hw_mknod(const char* path, unsigned mode, unsigned major, unsigned minor) {
         return -1;
     }
     // A node is an empty file; its device number is recorded in the trace.
-    int fd = open(real, O_WRONLY | O_CREAT | O_EXCL, mode & 07777);
+    int fd = open(real, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
     if (fd < 0)
         return -1;
     close(fd);
@@ -107,8 +108,9 @@ int hw_open(const char* path, int flags, unsigned mode) {
         errno = ENOENT;
         return -1;
     }
-    // A node stands in for the device: it must exist; it is never created or truncated.
-    int fd = open(real, O_RDWR);
+    // A node stands in for the device: it must exist; it is never created or truncated. The
+    // caller's close-on-exec flag is kept, so that a device opened without it shows.
+    int fd = open(real, O_RDWR | (flags & O_CLOEXEC));
     if (fd < 0)
         return -1;
     if (fd >= MAX_FDS) {
@@ -197,30 +199,35 @@ int with_board_path(const char* command, char* out, std::size_t size) {
 
 } // namespace
 
+// The tools start through the shell layer, as on the board.
 int hw_system(const char* command) {
     if (sim_root()[0] == '\0')
-        return std::system(command);
+        return run_shell(command);
     char line[SIM_COMMAND_SIZE];
     if (with_board_path(command, line, sizeof line) != 1) {
         errno = E2BIG;
         return -1;
     }
-    return std::system(line);
+    return run_shell(line);
 }
 
 FILE* hw_popen(const char* command, const char* mode) {
+    if (mode[0] != 'r') {
+        errno = EINVAL;
+        return nullptr;
+    }
     if (sim_root()[0] == '\0')
-        return popen(command, mode);
+        return shell_popen(command);
     char line[SIM_COMMAND_SIZE];
     if (with_board_path(command, line, sizeof line) != 1) {
         errno = E2BIG;
         return nullptr;
     }
-    return popen(line, mode);
+    return shell_popen(line);
 }
 
 int hw_pclose(FILE* stream) {
-    return pclose(stream);
+    return shell_pclose(stream);
 }
 
 int hw_reboot(int how) {

@@ -103,7 +103,7 @@ void load_conf() {
     conf = sim_board_conf{};
     char path[2 * HW_PATH_SIZE];
     std::snprintf(path, sizeof path, "%s/sim/board.conf", rootPath);
-    FILE* f = std::fopen(path, "r");
+    FILE* f = std::fopen(path, "re");
     if (f == nullptr)
         return;
     char line[2048];
@@ -154,7 +154,7 @@ int sim_attach(const char* root) {
     sim_reset_chips();
     if (conf.trace[0] != '\0') {
         std::lock_guard<std::mutex> hold(traceMutex);
-        traceFile = std::fopen(conf.trace, "a");
+        traceFile = std::fopen(conf.trace, "ae");
         if (traceFile == nullptr)
             std::fprintf(stderr, "sim: trace %s cannot be written: %s\n", conf.trace,
                          std::strerror(errno));
@@ -182,7 +182,7 @@ void sim_set_conf(const sim_board_conf& newConf) {
     std::lock_guard<std::mutex> hold(traceMutex);
     if (traceFile != nullptr)
         std::fclose(traceFile);
-    traceFile = conf.trace[0] != '\0' ? std::fopen(conf.trace, "a") : nullptr;
+    traceFile = conf.trace[0] != '\0' ? std::fopen(conf.trace, "ae") : nullptr;
 }
 
 void sim_hex(const uint8_t* data, size_t len, char* out, size_t outSize) {

@@ -1,9 +1,11 @@
 """The measurements of scripts/bench, printed as one table.
 
 Two simulated intercoms A and B and a third host C live in network namespaces (see
-obrabi_netns). B runs with the malloc_count library preloaded. In turn:
+obrabi_netns). Both run as installed, under the name obraBi: they log to their boards'
+/tmp/.print_obraBi. B runs with the malloc_count library preloaded. In turn:
   idle       B alone: it captures and sends, nothing arrives (CPU)
-  streaming  A and B talk at the real frame rate (CPU, latency both ways, memory, heap)
+  streaming  A and B talk at the real frame rate (CPU, latency both ways, memory, heap;
+             B writes one counters line to its log)
   flood      A streams to B while C floods B with foreign whole packets and A's address
              sends datagrams of every wrong size (frames lost, receive-buffer drops)
 The G.711 conversion costs come from the Google Benchmark program bench_codec.
@@ -25,7 +27,7 @@ from obrabi_netns import Network  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.path.join(ROOT, "build", "host-sim")
-BIN = os.path.join(BUILD, "obraBi_to_screen")
+BIN = os.path.join(BUILD, "obraBi")  # the name that logs to the board's file
 FLOOD = os.path.join(BUILD, "bench", "udp_flood")
 SHIM = os.path.join(BUILD, "bench", "malloc_count.so")
 CODEC_BENCH = os.path.join(BUILD, "bench", "bench_codec")
@@ -89,11 +91,27 @@ class Intercom:
                                       NICE, "env"] + env + [BIN],
                                      stdout=self.out, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 120
-        while "Recv Ip=" not in open(self.sim("obraBi.out")).read():
+        while "Recv Ip=" not in self.log():
             if self.proc.poll() is not None or time.monotonic() > deadline:
-                sys.exit("bench: intercom %s did not start:\n%s" % (
-                    self.host, open(self.sim("obraBi.out")).read()))
+                sys.exit("bench: intercom %s did not start:\n%s%s" % (
+                    self.host, self.log(), open(self.sim("obraBi.out")).read()))
             time.sleep(0.1)
+
+    def log(self):
+        try:
+            return open(os.path.join(self.root, "tmp", ".print_obraBi")).read()
+        except FileNotFoundError:
+            return ""
+
+    def counters(self):
+        """Asks for the counters line and waits until it is in the log."""
+        before = self.log().count("counters: ")
+        os.kill(self.proc.pid, signal.SIGUSR1)
+        for _ in range(500):
+            if self.log().count("counters: ") > before:
+                return
+            time.sleep(0.02)
+        sys.exit("bench: intercom %s wrote no counters line" % self.host)
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -170,15 +188,6 @@ def latency_ms(sender, receiver, since_us, until_us):
             if e[2] in captured and e[1] >= captured[e[2]]]
 
 
-def skmem(net, host, port=4956):
-    """rb (receive buffer granted) and d (drops) of the socket bound to port, from ss."""
-    out = net.run(host, ["ss", "-uamn", "sport = :%d" % port], capture_output=True,
-                  text=True).stdout
-    rb = re.search(r"rb(\d+)", out)
-    d = re.search(r"\bd(\d+)", out)
-    return (int(rb.group(1)) if rb else None), (int(d.group(1)) if d else None)
-
-
 def rcvbuf_errors(net, host):
     lines = [l.split() for l in net.run(host, ["cat", "/proc/net/snmp"], capture_output=True,
                                         text=True).stdout.splitlines() if l.startswith("Udp:")]
@@ -223,11 +232,12 @@ def measure():
         since = now_us()
         r["stream"] = cpu_over(b, STREAM_SECONDS)
         until = now_us()
+        b.counters()
         r["heap_stream"] = b.allocations() - heap
         time.sleep(1)
         r["latency"] = latency_ms(a, b, since, until) + latency_ms(b, a, since, until)
         r["rss"] = [b.status(k) for k in ("VmRSS", "RssAnon", "RssFile", "VmHWM")]
-        r["rb"], drops_before = skmem(net, "b")
+        r["rb"], drops_before = net.socket_memory("b")
         errors_before = rcvbuf_errors(net, "b")
 
         heap = b.allocations()
@@ -240,7 +250,7 @@ def measure():
         sent = {e[2] for e in a.events("capture.log", "read", start, end)}
         played = {e[2] for e in b.events("playback.log", "play", start)}
         r["flood_sent"], r["flood_lost"] = len(sent), len(sent - played)
-        _, drops_after = skmem(net, "b")
+        _, drops_after = net.socket_memory("b")
         r["flood_drops"] = (drops_after - drops_before) if drops_after is not None else None
         r["flood_rcvbuf_errors"] = rcvbuf_errors(net, "b") - errors_before
         r["heap_flood"] = b.allocations() - heap
@@ -304,7 +314,7 @@ def table(r):
         rows.append((name, value, goal))
     rows.append(("resident memory (VmRSS: anonymous + file; peak)",
                  "%d KiB: %d + %d KiB; peak %d KiB" % tuple(r["rss"]), ""))
-    rows.append(("heap allocations after start-up",
+    rows.append(("heap allocations after start-up (B logging to its file)",
                  "%d in %d s idle, %d in %d s streaming, %d in the flood" % (
                      r["heap_idle"], IDLE_SECONDS, r["heap_stream"], STREAM_SECONDS,
                      r["heap_flood"]), "0"))

@@ -6,6 +6,7 @@ only inside these namespaces, and everything is removed again by close().
 """
 
 import os
+import re
 import subprocess
 
 SUBNET = "198.18.0"
@@ -59,6 +60,15 @@ class Network:
 
     def popen(self, host, argv, **kw):
         return subprocess.Popen(["ip", "netns", "exec", self.ns(host)] + argv, **kw)
+
+    def socket_memory(self, host, port=4956):
+        """rb (receive buffer granted) and d (drops) of the UDP socket bound to port on host,
+        from ss; None for what is not found."""
+        out = self.run(host, ["ss", "-uamn", "sport = :%d" % port], capture_output=True,
+                       text=True).stdout
+        rb = re.search(r"rb(\d+)", out)
+        d = re.search(r"\bd(\d+)", out)
+        return (int(rb.group(1)) if rb else None), (int(d.group(1)) if d else None)
 
     def close(self):
         for name in reversed(self.namespaces):

@@ -16,7 +16,7 @@ int open_audio_device() {
         hw_mknod(AUDIO_DEVICE_PATH, AUDIO_DEVICE_NODE_MODE, AUDIO_DEVICE_MAJOR, AUDIO_DEVICE_MINOR);
         log_printf("make device ...%s...\r\n", AUDIO_DEVICE_PATH);
     }
-    int fd = hw_open(AUDIO_DEVICE_PATH, O_RDWR);
+    int fd = hw_open(AUDIO_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd >= 0)
         return fd;
     log_printf("Error! open %s\r\n", AUDIO_DEVICE_PATH);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fcntl.h>
 
 struct fpga_bank {
     const char* name;
@@ -22,8 +23,9 @@ inline constexpr fpga_bank FPGA_BANKS[3] = {
 };
 inline constexpr uintptr_t FPGA_WINDOW = 0x38000000;
 inline constexpr uint32_t FPGA_WINDOW_SIZE = 0x100000;
-// O_RDWR with the synchronous bit as the board's C library defines it.
-inline constexpr int FPGA_MEM_OPEN_FLAGS = 0x1002;
+// O_RDWR with the synchronous bit as the board's C library defines it, and close-on-exec: the
+// memory device is never handed to a command the bridge starts.
+inline constexpr int FPGA_MEM_OPEN_FLAGS = 0x1002 | O_CLOEXEC;
 inline constexpr const char* MEM_DEVICE_PATH = "/dev/mem";
 
 // Bank-2 register offsets.

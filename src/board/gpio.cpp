@@ -9,7 +9,7 @@
 namespace {
 
 int open_gpio(bool report) {
-    int fd = hw_open(GPIO_DEVICE_PATH, O_RDWR);
+    int fd = hw_open(GPIO_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd < 0 && report) {
         std::printf("can't open device");
         std::fflush(stdout);

@@ -32,7 +32,9 @@ int hw_ioctl_value(int fd, unsigned long request, unsigned long value);
 void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
               unsigned long long offset);
 
-// The board's shell tools. Paths inside command lines must already be resolved.
+// The board's shell tools. Paths inside command lines must already be resolved. They start
+// as the shell layer starts every command (shell/shell.h): default signal mask and actions,
+// no descriptor inherited but the standard ones. hw_popen reads only (mode "r").
 int hw_system(const char* command);
 FILE* hw_popen(const char* command, const char* mode);
 int hw_pclose(FILE* stream);

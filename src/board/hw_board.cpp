@@ -54,14 +54,19 @@ void* hw_mmap(void* addr, std::size_t length, int prot, int flags, int fd,
     return mmap(addr, length, prot, flags, fd, static_cast<off_t>(offset));
 }
 
+// The shell tools start through the shell layer: a clean signal mask, nothing inherited.
 int hw_system(const char* command) {
-    return system(command);
+    return run_shell(command);
 }
 FILE* hw_popen(const char* command, const char* mode) {
-    return popen(command, mode);
+    if (mode[0] != 'r') {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return shell_popen(command);
 }
 int hw_pclose(FILE* stream) {
-    return pclose(stream);
+    return shell_pclose(stream);
 }
 int hw_reboot(int how) {
     return reboot(how);

@@ -11,7 +11,7 @@
 int fd_i2cDev = -1;
 
 int i2c_open() {
-    fd_i2cDev = hw_open(I2C_DEVICE_PATH, O_RDWR);
+    fd_i2cDev = hw_open(I2C_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd_i2cDev < 0) {
         std::perror(I2C_DEVICE_PATH);
         return 0;

@@ -24,7 +24,7 @@ int open_path(const char* path) {
         errno = ENODEV;
         return -1;
     }
-    return hw_open(path, O_RDWR);
+    return hw_open(path, O_RDWR | O_CLOEXEC);
 }
 
 // Mode bit names in the order they are reported.
@@ -145,7 +145,7 @@ void spi_set_speed(int fd, uint32_t hz) {
 
 void spi_setup_port(const char* path, uint8_t mode, uint8_t bits, uint32_t hz) {
     log_printf("init spi.....%s\n", path);
-    int fd = hw_open(path, O_RDWR);
+    int fd = hw_open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0)
         spi_fail("can't open device");
     spi_set_mode(fd, mode);

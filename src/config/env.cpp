@@ -4,6 +4,7 @@
 #include "board/hw.h"
 #include "config/shell_arg.h"
 #include "log/log.h"
+#include "log/safe_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,9 @@
 #include <unistd.h>
 
 namespace {
+
+// Pieces in which the tool's listing is copied into the dump.
+constexpr std::size_t ENV_DUMP_PIECE_SIZE = 1024;
 
 int envAccessMode = 0;
 char envdCachePath[ENV_PATH_SIZE];
@@ -45,27 +49,48 @@ int store_value(const char* key, const char* value, char* dest, std::size_t dest
     return 1;
 }
 
-void take_dump(const env_store& store) {
+// The dump is written by the bridge itself from the tool's output, into a file that
+// safe_open creates afresh: nothing planted at the path (a link, a FIFO) is followed or waited
+// on. The file is there, empty, before the tool runs, as the shell's redirection left it.
+void take_dump(const env_store& store, const char* dump) {
     *store.cacheDirty = 0;
-    char command[3 * HW_PATH_SIZE] = {};
-    if (shell_append_path(command, sizeof command, store.tool) != 1 ||
-        shell_append_raw(command, sizeof command, " > ") != 1 ||
-        shell_append_path(command, sizeof command, store.cachePath) != 1) {
+    char command[2 * HW_PATH_SIZE] = {};
+    if (shell_append_path(command, sizeof command, store.tool) != 1) {
         log_printf("env dump command for %s too long, not run\n", store.tool);
         return;
     }
-    hw_system(command);
+    char why[SAFE_WHY_SIZE] = {};
+    const int fd = safe_open(dump, safe_mode::fresh, why, sizeof why);
+    if (fd < 0) {
+        log_printf("env dump %s cannot be written (%s)\n", store.cachePath, why);
+        return;
+    }
+    FILE* out = hw_popen(command, "r");
+    if (out != nullptr) {
+        char piece[ENV_DUMP_PIECE_SIZE];
+        std::size_t n = 0;
+        while ((n = std::fread(piece, 1, sizeof piece, out)) > 0)
+            (void)write_whole(fd, piece, n);
+        hw_pclose(out);
+    }
+    close(fd);
 }
 
 int get_cached(const env_store& store, const char* key, char* dest, std::size_t destSize) {
     char dump[HW_PATH_SIZE];
     if (hw_path(store.cachePath, dump, sizeof dump) != 1)
         return 0;
-    if (*store.cacheDirty == 1 || file_size(dump) <= 0)
-        take_dump(store);
-    FILE* f = std::fopen(dump, "r");
-    if (f == nullptr)
+    // A dump that is empty, missing or no regular file of ours is taken again.
+    if (*store.cacheDirty == 1 || safe_file_size(dump) <= 0)
+        take_dump(store, dump);
+    char why[SAFE_WHY_SIZE] = {};
+    const int fd = safe_open(dump, safe_mode::read, why, sizeof why);
+    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (f == nullptr) {
+        if (fd >= 0)
+            close(fd);
         return 0;
+    }
     const std::size_t keyLen = std::strlen(key);
     static thread_local char line[ENV_LINE_SIZE];
     int found = 0;
@@ -119,6 +144,7 @@ void env_init(int mode) {
                   program_invocation_short_name);
     std::snprintf(envdCachePath, sizeof envdCachePath, "/tmp/.env.d.result.%s",
                   program_invocation_short_name);
+    // unlink removes whatever stands there, a link itself and never what it names.
     char real[HW_PATH_SIZE];
     if (hw_path(envfdCachePath, real, sizeof real) == 1)
         unlink(real);

@@ -43,7 +43,7 @@ int rx_request_buffer(int sockfd) {
 
 void open_rx_socket(const char* inDestText, const char* inSrcText, const char* ifaceText,
                     udp_link* link) {
-    int sockfd = socket(AF_INET, SOCK_DGRAM, 0);
+    int sockfd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (sockfd == -1) {
         perror("Server-socket() sockfd error lol!");
         std::exit(1);

@@ -25,7 +25,7 @@ void open_tx_socket(const char* destText, const char* ifaceText, udp_link* link,
         std::fprintf(stderr, "get peer hostbyname() error lol!: %s\n", hstrerror(h_errno));
         std::exit(1);
     }
-    int sockfd = socket(AF_INET, SOCK_DGRAM, 0);
+    int sockfd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (sockfd == -1) {
         perror("Server-socket() sockfd error lol!");
         std::exit(1);

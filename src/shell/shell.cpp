@@ -1,11 +1,7 @@
-// Shell words in fixed buffers (nothing written past the buffer, nothing cut and run) and
-// run_shell.
+// Shell words in fixed buffers: nothing written past the buffer, nothing cut and run.
 #include "shell/shell.h"
 
-#include <cerrno>
 #include <cstring>
-#include <sys/wait.h>
-#include <unistd.h>
 
 int shell_append_raw(char* buf, std::size_t size, const char* text) {
     std::size_t used = std::strlen(buf);
@@ -40,25 +36,4 @@ int shell_append_word(char* buf, std::size_t size, const char* text) {
     *o++ = '\'';
     *o = '\0';
     return 1;
-}
-
-int run_shell(const char* command) {
-    if (command == nullptr)
-        return 1;
-    pid_t child = fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
-                              const_cast<char*>(command), nullptr};
-        execvp("/bin/sh", argv);
-        // _exit, not exit: the child must not flush or tear down the parent's state.
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) == -1) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return status;
 }

@@ -18,7 +18,7 @@ void put_be32(uint8_t* at, uint32_t value) {
 }
 
 int issue(unsigned long request, codec_ctl_msg& msg) {
-    int fd = hw_open(CODEC_CTL_DEVICE_PATH, O_RDWR);
+    int fd = hw_open(CODEC_CTL_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         log_printf("Error! open %s\r\n", CODEC_CTL_DEVICE_PATH);
         return -1;

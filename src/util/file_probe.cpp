@@ -74,7 +74,7 @@ int path_exists(const char* path) {
 
 int file_first_line(const char* path, char* dest, std::size_t destSize) {
     char real[HW_PATH_SIZE];
-    FILE* f = hw_path(path, real, sizeof real) == 1 ? std::fopen(real, "r") : nullptr;
+    FILE* f = hw_path(path, real, sizeof real) == 1 ? std::fopen(real, "re") : nullptr;
     if (f == nullptr)
         return 0;
     char line[PROBE_LINE_SIZE] = {};
@@ -89,7 +89,7 @@ int file_first_line(const char* path, char* dest, std::size_t destSize) {
 
 int file_contains(const char* text, const char* path) {
     char real[HW_PATH_SIZE];
-    FILE* f = hw_path(path, real, sizeof real) == 1 ? std::fopen(real, "r") : nullptr;
+    FILE* f = hw_path(path, real, sizeof real) == 1 ? std::fopen(real, "re") : nullptr;
     if (f == nullptr)
         return 0;
     char piece[PROBE_PIECE_BUFFER_SIZE];

@@ -4,6 +4,7 @@
 #include "board/hw.h"
 #include "config/shell_arg.h"
 #include "log/log.h"
+#include "log/safe_file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,18 +38,34 @@ int pidof_value(const char* name) {
     return pid;
 }
 
+// The listing goes into the scratch file as "ifconfig ppp0 > /tmp/infPPP0" would put it there,
+// but written by the process itself into a file safe_open has just created: nothing planted at
+// the path in /tmp (a link, a FIFO) is followed or waited on.
 int ppp0_link_up() {
-    char listCommand[HW_PATH_SIZE + 64] = "ifconfig ppp0 > ";
     char removeCommand[HW_PATH_SIZE + 64] = "rm ";
     char scratch[HW_PATH_SIZE];
     if (hw_path(PPP0_SCRATCH_FILE, scratch, sizeof scratch) != 1 ||
-        shell_append_path(listCommand, sizeof listCommand, PPP0_SCRATCH_FILE) != 1 ||
         shell_append_path(removeCommand, sizeof removeCommand, PPP0_SCRATCH_FILE) != 1) {
         log_printf("ppp0 check: %s does not fit a command line, not run\n", PPP0_SCRATCH_FILE);
         return 0;
     }
-    run_shell(listCommand);
-    FILE* f = std::fopen(scratch, "r");
+    char why[SAFE_WHY_SIZE] = {};
+    const int out = safe_open(scratch, safe_mode::fresh, why, sizeof why);
+    if (out >= 0) {
+        FILE* listing = shell_popen("ifconfig ppp0"); // its errors go to standard error
+        if (listing != nullptr) {
+            char piece[PPP0_LINE_SIZE];
+            std::size_t n = 0;
+            while ((n = std::fread(piece, 1, sizeof piece, listing)) > 0)
+                (void)write_whole(out, piece, n);
+            shell_pclose(listing);
+        }
+        close(out);
+    }
+    const int in = safe_open(scratch, safe_mode::read, why, sizeof why);
+    FILE* f = in >= 0 ? fdopen(in, "r") : nullptr;
+    if (f == nullptr && in >= 0)
+        close(in);
     int up = 0;
     if (f != nullptr) {
         char line[PPP0_LINE_SIZE] = {};

@@ -22,7 +22,7 @@ int request_fits(const uint8_t* data, int length) {
 } // namespace
 
 int spisw_open() {
-    fd_spiSwDev = hw_open(SPISW_DEVICE_PATH, O_RDWR);
+    fd_spiSwDev = hw_open(SPISW_DEVICE_PATH, O_RDWR | O_CLOEXEC);
     if (fd_spiSwDev < 0) {
         std::perror(SPISW_OPEN_ERROR);
         return 0;

@@ -124,6 +124,66 @@ TEST_F(Env, CachedDumpIsTakenOnceAndSearchedFromTheTop) {
     EXPECT_EQ(calls("env.d"), "0:\n0:\n");
 }
 
+// A link, a FIFO or a hard link planted at the dump's path: after env_init (which removes
+// what is there), after a dump was taken, or by the tool while it runs. The file a link names
+// stays as it was, nothing waits on the FIFO, and the dump is taken again into a fresh file.
+TEST_F(Env, DumpIsNeverWrittenThroughALinkOrFifoPlantedAtItsPath) {
+    const std::string victim = "ROOT=untouched\n";
+    const std::string dump = board.path("/tmp/.env.d.result.test_config");
+    board.write("/etc/victim", victim);
+    const struct {
+        const char* name;
+        int (*plant)(const std::string& target, const std::string& at);
+    } plants[] = {
+        {"symbolic link", [](const std::string& t,
+                             const std::string& at) { return symlink(t.c_str(), at.c_str()); }},
+        {"FIFO",
+         [](const std::string&, const std::string& at) { return mkfifo(at.c_str(), 0666); }},
+        {"hard link",
+         [](const std::string& t, const std::string& at) { return link(t.c_str(), at.c_str()); }},
+    };
+    auto is_fresh_dump = [&] {
+        struct stat st {};
+        return lstat(dump.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+               board.read("/tmp/.env.d.result.test_config") == board.read("/sim/env.d");
+    };
+    board.write("/usr/local/bin/env.d", STORE_TOOL, 0755);
+    for (const auto& p : plants) {
+        env_init(1);
+        ASSERT_EQ(p.plant(board.path("/etc/victim"), dump), 0) << p.name;
+        EXPECT_EQ(get("INTERCOMM"), "1") << p.name << ", before the first dump";
+        EXPECT_TRUE(is_fresh_dump()) << p.name;
+        unlink(dump.c_str());
+        ASSERT_EQ(p.plant(board.path("/etc/victim"), dump), 0) << p.name;
+        EXPECT_EQ(get("GAIN"), "2") << p.name << ", after the first dump";
+        EXPECT_TRUE(is_fresh_dump()) << p.name;
+        EXPECT_EQ(board.read("/etc/victim"), victim) << p.name;
+    }
+    // The tool itself puts a link in place of the dump it writes: that lookup finds nothing,
+    // the next takes the dump again.
+    board.write("/usr/local/bin/env.d", R"sh(#!/bin/sh
+R="$(dirname "$0")/../../.."
+if [ ! -e "$R/tmp/planted" ]; then
+    : > "$R/tmp/planted"
+    rm -f "$R/tmp/.env.d.result.test_config"
+    ln -s "$R/etc/victim" "$R/tmp/.env.d.result.test_config"
+fi
+exec cat "$R/sim/env.d"
+)sh",
+                0755);
+    env_init(1);
+    EXPECT_EQ(get("INTERCOMM"), "<none>");
+    EXPECT_EQ(get("INTERCOMM"), "1");
+    EXPECT_TRUE(is_fresh_dump());
+    EXPECT_EQ(board.read("/etc/victim"), victim);
+    // A missing tool leaves an empty dump, as the shell's redirection did.
+    board.remove("/usr/local/bin/env.d");
+    env_init(1);
+    EXPECT_EQ(get("INTERCOMM"), "<none>");
+    EXPECT_TRUE(board.exists("/tmp/.env.d.result.test_config"));
+    EXPECT_EQ(board.read("/tmp/.env.d.result.test_config"), "");
+}
+
 TEST_F(Env, DirectQueryRunsTheToolEveryTimeWithTheKeyAsOneWord) {
     board.write("/usr/local/bin/env.d", STORE_TOOL, 0755);
     env_init(0);

@@ -16,6 +16,7 @@ import unittest
 BIN = os.environ.get("OBRABI_BIN", "")
 EMULATOR = shlex.split(os.environ.get("OBRABI_EMULATOR", ""))
 SANITIZER = os.environ.get("OBRABI_SANITIZER", "")
+BUILD_DIR = os.environ.get("OBRABI_BUILD_DIR", "")
 SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
@@ -79,16 +80,17 @@ class Board:
 
 
 class Process:
-    """obraBi running on a board; its standard output and error go to files read on demand."""
+    """obraBi running on a board; its standard output and error go to files read on demand.
+    wrap: words that run it (setpriv ...), inside its network namespace; env: more variables."""
 
-    def __init__(self, board, program, netns=None, user=None):
-        argv = EMULATOR + [program]
+    def __init__(self, board, program, netns=None, user=None, wrap=(), env=None):
+        argv = list(wrap) + EMULATOR + [program]
         if user is not None:
             argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
         argv = ["ip", "netns", "exec", netns] + argv if netns else OWN_NET + argv
         self.board, self.files = board, [tempfile.TemporaryFile(), tempfile.TemporaryFile()]
-        self.proc = subprocess.Popen(argv, env=dict(os.environ, OBRABI_ROOT=board.root),
-                                     stdout=self.files[0], stderr=self.files[1],
+        env = dict(os.environ, OBRABI_ROOT=board.root, **env or {})
+        self.proc = subprocess.Popen(argv, env=env, stdout=self.files[0], stderr=self.files[1],
                                      stdin=subprocess.DEVNULL)
 
     def output(self, which=0):  # whole lines so far of standard output (which=0) or error (1)
@@ -146,8 +148,8 @@ class SystemTest(unittest.TestCase):
         self.boards.append(Board(**kw))
         return self.boards[-1]
 
-    def start(self, board, program=None, netns=None, user=None):
-        self.procs.append(Process(board, program or board.program(), netns, user))
+    def start(self, board, program=None, netns=None, user=None, wrap=(), env=None):
+        self.procs.append(Process(board, program or board.program(), netns, user, wrap, env))
         return self.procs[-1]
 
     def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):

@@ -207,6 +207,17 @@ TEST(Process, ShellAndPopenRunnersTheirLimitPidofPpp0AndTheStopAndRestart) {
     b.write("/sim/ppp0", "");
     EXPECT_EQ(ppp0_link_up(), 1);
     EXPECT_FALSE(b.exists(PPP0_SCRATCH_FILE));
+    // A link or FIFO planted at the scratch file: never written through, never waited on.
+    b.write("/etc/victim", "untouched\n");
+    for (const bool link : {true, false}) {
+        const std::string scratch = b.path(PPP0_SCRATCH_FILE);
+        ASSERT_EQ(link ? symlink(b.path("/etc/victim").c_str(), scratch.c_str())
+                       : mkfifo(scratch.c_str(), 0666),
+                  0);
+        EXPECT_EQ(ppp0_link_up(), 1) << link;
+        EXPECT_EQ(b.read("/etc/victim"), "untouched\n") << link;
+        EXPECT_FALSE(b.exists(PPP0_SCRATCH_FILE)) << link;
+    }
     setenv("PATH", path.c_str(), 1);
 }
 
