@@ -14,17 +14,21 @@ function(obrabi_place dir out)
 endfunction()
 
 obrabi_place("${OBRABI_BINDIR}" bindir)
+obrabi_place("${OBRABI_DOCDIR}" docdir)
 obrabi_place("${OBRABI_SYSCONFDIR}" sysconfdir)
 obrabi_place("${OBRABI_UNITDIR}" unitdir)
 string(REGEX REPLACE "/+$" "" bindir "${bindir}")
+string(REGEX REPLACE "/+$" "" docdir "${docdir}")
 
-# The sources name the board's own place, /usr/bin/obraBi.
+# The sources name the board's own places, /usr/bin/obraBi and the guide in
+# /usr/share/doc/obraBi.
 file(MAKE_DIRECTORY "${OBRABI_STAGE_DIR}")
 foreach(pair "obraBi.init;${OBRABI_INIT_SCRIPT_NAME}" "obraBi.service;obraBi.service")
   list(GET pair 0 source)
   list(GET pair 1 target)
   file(READ "${OBRABI_SOURCE_DIR}/dist/${source}" text)
   string(REPLACE "/usr/bin/obraBi" "${bindir}/obraBi" text "${text}")
+  string(REPLACE "/usr/share/doc/obraBi" "${docdir}" text "${text}")
   file(WRITE "${OBRABI_STAGE_DIR}/${target}" "${text}")
 endforeach()
 

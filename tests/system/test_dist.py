@@ -96,6 +96,11 @@ class InstallTest(unittest.TestCase):
             unit = Path(dest + prefix + "/lib/systemd/system/obraBi.service").read_text()
             self.assertIn("OBRABI_BIN=${OBRABI_BIN:-%s/bin/obraBi}" % prefix, script)
             self.assertRegex(unit, r"(?m)^ExecStart=%s/bin/obraBi$" % re.escape(prefix))
+            # The guide the unit points at is where it was installed.
+            guide = re.search(r"(?m)^Documentation=file:(.*)$", unit)
+            self.assertIsNotNone(guide, unit)
+            self.assertEqual(guide[1], prefix + "/share/doc/obraBi/README.md")
+            self.assertTrue(os.path.isfile(dest + guide[1]), guide[1])
         files = sorted(os.path.relpath(os.path.join(top, n), dest)
                        for top, _, names in os.walk(dest) for n in names)
         self.assertEqual(len(files), len(TREE), files)
