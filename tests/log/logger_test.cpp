@@ -72,13 +72,15 @@ TEST_F(Logger, UnwritableLogOrBackupOrTooLongAPathLosesNoMessage) {
     const std::string why = "log /no/such/dir/log cannot be written (No such file or directory), "
                             "messages go to standard error\n";
     EXPECT_EQ(log_set_path(longest.c_str()), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(log_set_path((longest + "q").c_str()), 0);
-    log_printf("still here\n");
-    ASSERT_EQ(log_set_path("/no/such/dir/log"), 1);
-    log_printf("kept %d\n", 7);
-    log_printf("and %d\n", 8);
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = stdout_of(
+        [&] {
+            EXPECT_EQ(log_set_path((longest + "q").c_str()), 0);
+            log_printf("still here\n");
+            ASSERT_EQ(log_set_path("/no/such/dir/log"), 1);
+            log_printf("kept %d\n", 7);
+            log_printf("and %d\n", 8);
+        },
+        true);
     const std::string refused =
         "log path longer than 251 characters refused: /tmp/" + std::string(55, 'p') + "...\n";
     EXPECT_EQ(err, refused + why + "kept 7\nand 8\n");
@@ -90,9 +92,7 @@ TEST_F(Logger, UnwritableLogOrBackupOrTooLongAPathLosesNoMessage) {
     ASSERT_EQ(log_set_path("/tmp/.print_obraBi"), 1);
     ASSERT_EQ(mkdir(board.path("/tmp/.print_obraBi.bak").c_str(), 0755), 0);
     fill(8193);
-    testing::internal::CaptureStderr();
-    log_printf("after\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stdout_of([] { log_printf("after\n"); }, true),
               "log backup /tmp/.print_obraBi.bak cannot be written (a directory in the way cannot "
               "be removed: Is a directory), log emptied\n");
     EXPECT_TRUE(log_is(STAMP + "after\n")) << log();
