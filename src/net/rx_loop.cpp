@@ -12,31 +12,31 @@
 
 namespace {
 
-void flush_drop_lines(rx_state& state, int64_t nowMs) {
-    rx_drop_flush(state.senderLog, nowMs);
-    rx_drop_flush(state.lengthLog, nowMs);
+void flush_drop_lines(rx_state& state, int64_t nowUs) {
+    rx_drop_flush(state.senderLog, nowUs);
+    rx_drop_flush(state.lengthLog, nowUs);
 }
 
 } // namespace
 
-rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowMs) {
+rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowUs) {
     ++state.received;
     const in_addr_t allowed = link.src_filter.sin_addr.s_addr;
     const in_addr_t sender = state.sender.sin_addr.s_addr;
     rx_step step = rx_step::played;
     if (allowed != 0 && allowed != sender) {
         ++state.droppedSender;
-        rx_drop_note(state.senderLog, sender, length, nowMs);
+        rx_drop_note(state.senderLog, sender, length, nowUs);
         step = rx_step::dropped_sender;
     } else if (length != static_cast<long>(ALAW_PACKET_SIZE)) {
         // Only a whole packet is played: anything else would be played from stale bytes.
         ++state.droppedLength;
-        rx_drop_note(state.lengthLog, sender, length, nowMs);
+        rx_drop_note(state.lengthLog, sender, length, nowUs);
         step = rx_step::dropped_length;
     }
     if (step != rx_step::played) {
         // A flood of one kind keeps the loop from idling: the other kind's count goes out too.
-        flush_drop_lines(state, nowMs);
+        flush_drop_lines(state, nowUs);
         return step;
     }
     (void)alaw_decode_frame(state.frame);
@@ -54,7 +54,7 @@ rx_step rx_receive_one(const udp_link& link, rx_state& state) {
                  reinterpret_cast<sockaddr*>(&state.sender), &senderLen);
     if (n == -1)
         return rx_step::idle;
-    return rx_handle_datagram(link, state, static_cast<long>(n), rx_clock_ms());
+    return rx_handle_datagram(link, state, static_cast<long>(n), rx_clock_us());
 }
 
 unsigned long rx_drain(const udp_link& link, rx_state& state) {
@@ -87,7 +87,7 @@ void rx_loop(const udp_link* link) {
     counters_request_accept();
     for (;;) {
         (void)rx_drain(*link, state);
-        flush_drop_lines(state, rx_clock_ms());
+        flush_drop_lines(state, rx_clock_us());
         // Woken by the next datagram, or by SIGUSR1 (EINTR); a poll that cannot wait at all
         // must not turn the loop into a busy one.
         if (rx_wait(*link, RX_IDLE_TIMEOUT_MS) == -1 && errno != EINTR)

@@ -44,8 +44,8 @@ enum class rx_step { idle, played, dropped_sender, dropped_length };
 rx_step rx_receive_one(const udp_link& link, rx_state& state);
 
 // Handles the datagram of the given length (as received, not as kept) that has just been
-// received into state.frame from state.sender, at nowMs of rx_clock_ms.
-rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowMs);
+// received into state.frame from state.sender, at nowUs of rx_clock_us.
+rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowUs);
 
 // Handles every datagram waiting, back to back, and answers a counters request seen meanwhile.
 // Result: the number of datagrams handled.

@@ -110,9 +110,10 @@ TEST_F(Net, DropLinesAreRateLimitedPerKind) {
         state.sender.sin_addr.s_addr = htonl(0x7F000000u + static_cast<unsigned>(r.sender));
         testing::internal::CaptureStdout();
         if (r.sender == 0)
-            rx_drop_flush(state.senderLog, r.atMs), rx_drop_flush(state.lengthLog, r.atMs);
+            rx_drop_flush(state.senderLog, r.atMs * 1000),
+                rx_drop_flush(state.lengthLog, r.atMs * 1000);
         else
-            EXPECT_NE(rx_handle_datagram(link, state, r.length, r.atMs), rx_step::played);
+            EXPECT_NE(rx_handle_datagram(link, state, r.length, r.atMs * 1000), rx_step::played);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.lines) << "at " << r.atMs;
     }
     // The counters line: every count in its place.
