@@ -1,0 +1,180 @@
+// The statistics of the played stream on synthetic arrivals: losses, duplicates, late frames,
+// the wrap of the counter, a tail that does not count, jitter and stops.
+#include "net/stream_stats.h"
+#include "support/board_dir.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sys/socket.h>
+#include <vector>
+
+namespace {
+
+constexpr int64_t MS = 1000; // microseconds
+
+struct arrival {
+    uint16_t counter;
+    int64_t atUs;
+};
+
+// Counters that arrive when the sender's clock sent them, 96 ms apart, the first at 0.
+std::vector<arrival> on_time(std::initializer_list<int> counters) {
+    std::vector<arrival> out;
+    const int first = *counters.begin();
+    for (int c : counters)
+        out.push_back({static_cast<uint16_t>(c), ((c - first) & 0xFFFF) * STREAM_FRAME_US});
+    return out;
+}
+
+// Counters that arrive one after the other, 96 ms apart.
+std::vector<arrival> in_turn(std::initializer_list<int> counters) {
+    std::vector<arrival> out;
+    for (int c : counters)
+        out.push_back(
+            {static_cast<uint16_t>(c), static_cast<int64_t>(out.size()) * STREAM_FRAME_US});
+    return out;
+}
+
+// The same tail in every datagram, at the given frame periods.
+std::vector<arrival> fixed_tail(uint16_t tail, std::initializer_list<int> periods) {
+    std::vector<arrival> out;
+    for (int p : periods)
+        out.push_back({tail, p * STREAM_FRAME_US});
+    return out;
+}
+
+// A tail of noise (a linear congruential sequence), frames 0..19 without 4, 12 and 13.
+std::vector<arrival> noisy_tail() {
+    std::vector<arrival> out;
+    uint32_t x = 12345;
+    for (int p = 0; p < 20; ++p) {
+        x = x * 1103515245u + 12345u;
+        if (p != 4 && p != 12 && p != 13)
+            out.push_back({static_cast<uint16_t>(x >> 16), p * STREAM_FRAME_US});
+    }
+    return out;
+}
+
+std::vector<arrival> operator+(std::vector<arrival> a, const std::vector<arrival>& b) {
+    const int64_t after = a.empty() ? 0 : a.back().atUs + STREAM_FRAME_US;
+    for (arrival x : b)
+        a.push_back({x.counter, after + x.atUs});
+    return a;
+}
+
+const in_addr_t PEER = inet_addr("127.0.0.2");
+
+stream_stats fed(const std::vector<arrival>& stream) {
+    stream_stats s;
+    for (arrival a : stream)
+        stream_note(s, a.counter, a.atUs, PEER);
+    return s;
+}
+
+TEST(StreamStats, LossesDuplicatesAndLateFramesAreToldApart) {
+    const struct {
+        const char* name;
+        std::vector<arrival> stream;
+        unsigned long lost, duplicated, reordered;
+        bool counting;
+    } rows[] = {
+        {"in order", on_time({100, 101, 102, 103, 104, 105, 106}), 0, 0, 0, true},
+        {"three gaps, one of two frames", on_time({100, 101, 102, 103, 105, 106, 109, 110}), 3, 0,
+         0, true},
+        {"a loss across the wrap", on_time({65532, 65533, 65534, 65535, 1, 2, 3}), 1, 0, 0, true},
+        {"the wrap without a loss", on_time({65533, 65534, 65535, 0, 1, 2}), 0, 0, 0, true},
+        {"sent twice, at once and late", in_turn({100, 101, 102, 103, 104, 104, 105, 103, 106}), 0,
+         2, 0, true},
+        {"a swapped pair", in_turn({100, 101, 102, 103, 104, 106, 105, 107}), 0, 0, 1, true},
+        {"late across the wrap", in_turn({65533, 65534, 65535, 0, 2, 1, 3}), 0, 0, 1, true},
+        {"late, and one lost after it", in_turn({100, 101, 102, 103, 104, 107, 105, 108}), 1, 0, 1,
+         true},
+        {"late from before the reference: no loss to take back",
+         in_turn({100, 101, 102, 103, 98, 104}), 0, 0, 1, true},
+        {"a jump far ahead takes a new reference", in_turn({100, 101, 102, 103, 30000, 30001}), 0,
+         0, 0, true},
+        {"a jump back (the sender restarted)", in_turn({5000, 5001, 5002, 5003, 0, 1, 3}), 1, 0, 0,
+         true},
+        {"a constant tail: losses by time", fixed_tail(0, {0, 1, 2, 3, 5, 6, 9, 10}), 3, 0, 0,
+         false},
+        {"a tail of noise: losses by time", noisy_tail(), 3, 0, 0, false},
+        {"counting, then a constant tail",
+         on_time({100, 101, 102, 103, 104}) + fixed_tail(7, {0, 1, 2, 3, 4, 5, 6, 8}), 1, 0, 0,
+         false},
+        {"a constant tail, then counting", fixed_tail(7, {0, 1, 2}) + on_time({7, 8, 9, 10, 12}), 1,
+         0, 0, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const stream_stats s = fed(r.stream);
+        EXPECT_EQ(s.lost, r.lost);
+        EXPECT_EQ(s.duplicated, r.duplicated);
+        EXPECT_EQ(s.reordered, r.reordered);
+        EXPECT_EQ(s.counting, r.counting);
+        EXPECT_EQ(s.stops, 0u);
+    }
+}
+
+// RFC 3550, appendix A.8: J += |D| - ((J + 8) >> 4), J scaled by 16, D in microseconds here.
+TEST(StreamStats, JitterIsTheRfc3550EstimateOverArrivalAndSenderSpacing) {
+    const struct {
+        const char* name;
+        std::vector<arrival> stream;
+        int64_t jitterX16;
+        double jitterMs;
+    } rows[] = {
+        // Time mode, each datagram one period after the last: D = +4, -6, +4 ms;
+        // 16J = 4000; 4000 + 6000 - 250 = 9750; 9750 + 4000 - 609 = 13141.
+        {"time mode", {{0, 0}, {0, 100 * MS}, {0, 190 * MS}, {0, 290 * MS}}, 13141, 0.8},
+        // Counting from 13 on: 15 comes 102 ms after 13 for 192 ms of counters, D = -90 ms;
+        // 14 comes 1 ms later for -96 ms, D = 97 ms. 16J = 90000; 90000 + 97000 - 5625.
+        {"counter mode, a swap",
+         {{10, 0}, {11, 96 * MS}, {12, 192 * MS}, {13, 288 * MS}, {15, 390 * MS}, {14, 391 * MS}},
+         181375,
+         11.3},
+        // A lost frame is a loss, not jitter, in either mode: 200 ms is two periods.
+        {"time mode, a lost frame", {{0, 0}, {0, 96 * MS}, {0, 296 * MS}}, 8000 - 0, 0.5},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const stream_stats s = fed(r.stream);
+        EXPECT_EQ(s.jitterX16Us, r.jitterX16);
+        EXPECT_NEAR(stream_jitter_ms(s), r.jitterMs, 0.05);
+    }
+}
+
+TEST(StreamStats, ASilenceStopsTheStreamAndTheNextDatagramIsAFreshReference) {
+    stream_stats s;
+    const auto before = on_time({100, 101, 102, 103, 104, 106});
+    EXPECT_EQ(stream_note(s, before[0].counter, before[0].atUs, PEER), stream_event::started);
+    for (size_t i = 1; i < before.size(); ++i)
+        EXPECT_EQ(stream_note(s, before[i].counter, before[i].atUs, PEER), stream_event::none);
+    const int64_t last = before.back().atUs;
+    EXPECT_EQ(stream_tick(s, last + STREAM_STOP_US - 1), stream_event::none);
+    EXPECT_TRUE(s.playing);
+    EXPECT_EQ(stream_tick(s, last + STREAM_STOP_US), stream_event::stopped);
+    EXPECT_FALSE(s.playing);
+    EXPECT_EQ(stream_tick(s, last + 2 * STREAM_STOP_US), stream_event::none);
+    EXPECT_EQ(s.stops, 1u);
+    const int64_t jitter = s.jitterX16Us;
+    // 3.5 s later, 40 counters on, 30 ms off the sender's clock: no loss, no jitter.
+    EXPECT_EQ(stream_note(s, 146, last + 3500 * MS, PEER), stream_event::resumed);
+    EXPECT_EQ(s.silenceUs, 3500 * MS);
+    EXPECT_EQ(s.lost, 1u); // the one before the stop
+    EXPECT_EQ(s.jitterX16Us, jitter);
+    EXPECT_EQ(stream_note(s, 147, last + 3596 * MS, PEER), stream_event::none);
+    EXPECT_EQ(stream_note(s, 149, last + 3788 * MS, PEER), stream_event::none);
+    EXPECT_EQ(s.lost, 2u);
+    // A stop and a counter that went back (the peer restarted): no loss either.
+    EXPECT_EQ(stream_tick(s, last + 5000 * MS), stream_event::stopped);
+    EXPECT_EQ(stream_note(s, 2, last + 6000 * MS, PEER), stream_event::resumed);
+    EXPECT_EQ(stream_note(s, 3, last + 6096 * MS, PEER), stream_event::none);
+    EXPECT_EQ(s.lost, 2u);
+    EXPECT_EQ(s.stops, 2u);
+    EXPECT_EQ(s.duplicated, 0u);
+    EXPECT_EQ(s.reordered, 0u);
+}
+
+} // namespace
