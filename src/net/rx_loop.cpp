@@ -1,5 +1,6 @@
 // rx_loop: waits on the socket, drains it, drops foreign and malformed datagrams, decodes and
-// plays the rest, and answers the operator's counters request.
+// plays the rest, keeps the statistics of the played stream, and answers the operator's
+// counters request.
 #include "net/rx_path.h"
 
 #include "board/audio_dev.h"
@@ -10,14 +11,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-void flush_drop_lines(rx_state& state, int64_t nowUs) {
+void rx_tick(rx_state& state, int64_t nowUs) {
     rx_drop_flush(state.senderLog, nowUs);
     rx_drop_flush(state.lengthLog, nowUs);
+    const stream_event event = stream_tick(state.stream, nowUs);
+    stream_log_event(state.streamLog, state.stream, event, nowUs);
+    stream_log_flush(state.streamLog, state.stream, nowUs);
 }
-
-} // namespace
 
 rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowUs) {
     ++state.received;
@@ -35,13 +35,19 @@ rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, i
         step = rx_step::dropped_length;
     }
     if (step != rx_step::played) {
-        // A flood of one kind keeps the loop from idling: the other kind's count goes out too.
-        flush_drop_lines(state, nowUs);
+        // A flood keeps the loop from idling: the other kind's count goes out too, and the
+        // stream's own silence is seen.
+        rx_tick(state, nowUs);
         return step;
     }
+    const uint16_t counter = static_cast<uint16_t>(state.frame[ALAW_TAIL_OFFSET] << 8 |
+                                                   state.frame[ALAW_TAIL_OFFSET + 1]);
     (void)alaw_decode_frame(state.frame);
-    (void)audio_write_frame(state.frame);
+    if (audio_play_frame(state.frame) < 0)
+        ++state.writeFailures;
     ++state.played;
+    const stream_event event = stream_note(state.stream, counter, nowUs, sender);
+    stream_log_event(state.streamLog, state.stream, event, nowUs);
     return step;
 }
 
@@ -87,7 +93,7 @@ void rx_loop(const udp_link* link) {
     counters_request_accept();
     for (;;) {
         (void)rx_drain(*link, state);
-        flush_drop_lines(state, rx_clock_us());
+        rx_tick(state, rx_clock_us());
         // Woken by the next datagram, or by SIGUSR1 (EINTR); a poll that cannot wait at all
         // must not turn the loop into a busy one.
         if (rx_wait(*link, RX_IDLE_TIMEOUT_MS) == -1 && errno != EINTR)

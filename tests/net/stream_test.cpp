@@ -1,13 +1,11 @@
 // The statistics of the played stream on synthetic arrivals: losses, duplicates, late frames,
-// the wrap of the counter, a tail that does not count, jitter and stops.
+// the wrap of the counter, a tail that does not count, jitter, stops and the lines about them.
+#include "net/rx_path.h"
+#include "net/stream_log.h"
 #include "net/stream_stats.h"
 #include "support/board_dir.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -175,6 +173,55 @@ TEST(StreamStats, ASilenceStopsTheStreamAndTheNextDatagramIsAFreshReference) {
     EXPECT_EQ(s.stops, 2u);
     EXPECT_EQ(s.duplicated, 0u);
     EXPECT_EQ(s.reordered, 0u);
+}
+
+// The loop's lines, on a clock the test steps: one stop and one resume line a minute, the
+// rest summed up with the state the stream is in, the first lines again after a quiet minute.
+TEST(StreamLines, StopAndResumeLinesAreRateLimited) {
+    udp_link link;
+    link.src_filter.sin_addr.s_addr = PEER;
+    rx_state state;
+    state.sender.sin_addr.s_addr = PEER;
+    uint16_t counter = 500;
+    const struct {
+        int64_t atMs;
+        bool datagram; // false: a wake-up of the loop
+        const char* lines;
+    } rows[] = {
+        {0, true, "audio from 127.0.0.2 started\n"},
+        {96, true, ""},
+        {1095, false, ""},
+        {1096, false, "audio from 127.0.0.2 stopped\n"},
+        {3340, true, "audio from 127.0.0.2 resumed after 3.2 s\n"},
+        {4340, false, ""}, // stopped again: held
+        {5000, true, ""},  // resumed: held
+        {6000, false, ""},
+        {61000, true, ""},
+        {61095, false, ""},
+        {61096, false, "audio from 127.0.0.2 stopped 2 more times, now playing\n"},
+        {63339, false, ""},
+        {63340, false, "audio from 127.0.0.2 resumed 2 more times, now stopped\n"},
+        {121095, false, ""},
+        {121096, false, "audio from 127.0.0.2 stopped 1 more time, now stopped\n"},
+        {190000, true, "audio from 127.0.0.2 resumed after 129.0 s\n"}, // after a quiet minute
+        {191000, false, "audio from 127.0.0.2 stopped\n"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.atMs);
+        const std::string lines = stdout_of([&] {
+            if (!r.datagram) {
+                rx_tick(state, r.atMs * MS);
+                return;
+            }
+            state.frame[ALAW_TAIL_OFFSET] = static_cast<uint8_t>(counter >> 8);
+            state.frame[ALAW_TAIL_OFFSET + 1] = static_cast<uint8_t>(counter++);
+            EXPECT_EQ(rx_handle_datagram(link, state, ALAW_PACKET_SIZE, r.atMs * MS),
+                      rx_step::played);
+        });
+        EXPECT_EQ(lines, r.lines);
+    }
+    EXPECT_EQ(state.stream.stops, 5u);
+    EXPECT_EQ(state.stream.lost, 0u); // every resume a fresh reference
 }
 
 } // namespace
