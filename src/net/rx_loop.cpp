@@ -5,6 +5,7 @@
 
 #include "board/audio_dev.h"
 #include "net/counters.h"
+#include "net/mcast_rejoin.h"
 
 #include <cerrno>
 #include <poll.h>
@@ -17,6 +18,7 @@ void rx_tick(rx_state& state, int64_t nowUs) {
     const stream_event event = stream_tick(state.stream, nowUs);
     stream_log_event(state.streamLog, state.stream, event, nowUs);
     stream_log_flush(state.streamLog, state.stream, nowUs);
+    mcast_tick(rxGroup, state.stream, event, nowUs);
 }
 
 rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowUs) {

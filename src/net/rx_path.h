@@ -53,8 +53,8 @@ rx_step rx_receive_one(const udp_link& link, rx_state& state);
 // received into state.frame from state.sender, at nowUs of rx_clock_us.
 rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowUs);
 
-// What the loop does at nowUs besides datagrams: the stream stops after a silence, held lines
-// are summed up.
+// What the loop does at nowUs besides datagrams: the stream stops after a silence, the
+// multicast group is renewed while it is stopped, held lines are summed up.
 void rx_tick(rx_state& state, int64_t nowUs);
 
 // Handles every datagram waiting, back to back, and answers a counters request seen meanwhile.

@@ -1,11 +1,17 @@
 // The statistics of the played stream on synthetic arrivals: losses, duplicates, late frames,
-// the wrap of the counter, a tail that does not count, jitter, stops and the lines about them.
+// the wrap of the counter, a tail that does not count, jitter, stops and the lines about them,
+// and the multicast group renewed while the stream is stopped.
+#include "net/mcast_rejoin.h"
 #include "net/rx_path.h"
 #include "net/stream_log.h"
 #include "net/stream_stats.h"
 #include "support/board_dir.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -222,6 +228,116 @@ TEST(StreamLines, StopAndResumeLinesAreRateLimited) {
     }
     EXPECT_EQ(state.stream.stops, 5u);
     EXPECT_EQ(state.stream.lost, 0u); // every resume a fresh reference
+}
+
+// The receive socket's membership renewed on a clock the test steps, on the loopback
+// interface: at once when the stream stops and every 10 s while it stays stopped, every 10 s
+// while nothing was played since start-up; lines rate-limited like the stop lines.
+class McastRejoin : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sockfd = socket(AF_INET, SOCK_DGRAM, 0);
+        // A group of this process's own, so that tests running beside it do not meet.
+        group = htonl(0xEF120000u | static_cast<uint32_t>(getpid() & 0xFFFF));
+        mcast_group_set(g, sockfd, group, inet_addr("127.0.0.1"));
+    }
+    void TearDown() override { close(sockfd); }
+
+    // Sockets joined to the group on the loopback interface, as the kernel counts them. The
+    // kernel writes the address as a number of its own byte order, which under an emulator
+    // differs from the program's.
+    int members() const {
+        std::ifstream igmp("/proc/net/igmp");
+        char asIs[9], swapped[9];
+        std::snprintf(asIs, sizeof asIs, "%08X", static_cast<unsigned>(group));
+        std::snprintf(swapped, sizeof swapped, "%08X", __builtin_bswap32(group));
+        std::string line;
+        bool loopback = false;
+        while (std::getline(igmp, line)) {
+            if (!line.empty() && line[0] != '\t')
+                loopback = contains(line, "lo ");
+            else if (loopback && (contains(line, asIs) || contains(line, swapped)))
+                return std::stoi(words(line)[1]);
+        }
+        return 0;
+    }
+    void leave() const {
+        const ip_mreq request{{group}, {inet_addr("127.0.0.1")}};
+        ASSERT_EQ(setsockopt(sockfd, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request), 0);
+    }
+    std::string tick(const stream_stats& s, stream_event e, int64_t atMs) {
+        return stdout_of([&] { mcast_tick(g, s, e, atMs * MS); });
+    }
+
+    int sockfd = -1;
+    in_addr_t group = 0;
+    mcast_group g;
+};
+
+TEST_F(McastRejoin, TheGroupIsJoinedAgainWhileTheStreamIsStopped) {
+    if (mcast_rejoin(g) != 0)
+        GTEST_SKIP() << "this platform cannot join a group on the loopback interface";
+    ASSERT_EQ(members(), 1);
+    leave();
+    ASSERT_EQ(members(), 0); // left: only a re-join brings it back
+    char text[INET_ADDRSTRLEN];
+    const std::string name = inet_ntop(AF_INET, &group, text, sizeof text);
+    const std::string joined = "multicast: " + name + " re-joined on 127.0.0.1";
+
+    stream_stats s; // nothing played since start-up: every 10 s, one line
+    EXPECT_EQ(tick(s, stream_event::none, 0), "");
+    EXPECT_EQ(tick(s, stream_event::none, 9999), "");
+    EXPECT_EQ(members(), 0);
+    EXPECT_EQ(tick(s, stream_event::none, 10000), joined + ", nothing played yet\n");
+    EXPECT_EQ(members(), 1);
+    leave();
+    EXPECT_EQ(tick(s, stream_event::none, 20000), "");
+    EXPECT_EQ(members(), 1);
+
+    stream_note(s, 1, 65000 * MS, PEER); // playing: nothing is renewed
+    leave();
+    EXPECT_EQ(tick(s, stream_event::none, 80000), "");
+    EXPECT_EQ(members(), 0);
+    ASSERT_EQ(stream_tick(s, 81000 * MS), stream_event::stopped);
+    EXPECT_EQ(tick(s, stream_event::stopped, 81000), joined + "\n"); // at once
+    EXPECT_EQ(members(), 1);
+    leave();
+    EXPECT_EQ(tick(s, stream_event::none, 90999), "");
+    EXPECT_EQ(members(), 0);
+    EXPECT_EQ(tick(s, stream_event::none, 91000), ""); // every 10 s, one line a stop
+    EXPECT_EQ(members(), 1);
+
+    // A flapping stream: the next stops' lines are held and summed up a minute after.
+    for (int64_t at : {92000, 94000}) {
+        stream_note(s, 2, at * MS, PEER);
+        ASSERT_EQ(stream_tick(s, (at + 1000) * MS), stream_event::stopped);
+        EXPECT_EQ(tick(s, stream_event::stopped, at + 1000), "");
+    }
+    EXPECT_EQ(tick(s, stream_event::none, 140999), "");
+    EXPECT_EQ(tick(s, stream_event::none, 141000), joined + " 2 more times\n");
+
+    // A join that fails (no socket): logged, rate-limited, and the bridge goes on.
+    const int open = g.sockfd;
+    g.sockfd = -1;
+    const std::string failed = "multicast: can't re-join " + name + " on 127.0.0.1 (";
+    EXPECT_EQ(tick(s, stream_event::none, 151000), failed + std::strerror(EBADF) + ")\n");
+    EXPECT_EQ(tick(s, stream_event::none, 161000), "");
+    EXPECT_EQ(tick(s, stream_event::none, 211000), "multicast: " + name +
+                                                       " failed to re-join on 127.0.0.1 1 more "
+                                                       "time (" +
+                                                       std::strerror(EBADF) + ")\n");
+    g.sockfd = open;
+}
+
+TEST_F(McastRejoin, AUnicastReceiverHasNoGroupToRenew) {
+    mcast_group unicast;
+    stream_stats s;
+    ASSERT_EQ(stream_tick(s, 0), stream_event::none);
+    EXPECT_EQ(stdout_of([&] {
+                  mcast_tick(unicast, s, stream_event::stopped, 0);
+                  mcast_tick(unicast, s, stream_event::none, 60000 * MS);
+              }),
+              "");
 }
 
 } // namespace
