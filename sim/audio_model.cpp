@@ -32,6 +32,7 @@
 #include "sim/devices.h"
 #include "sim/sim.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -172,6 +173,9 @@ uint16_t capturedTotal = 0;  // register 0x2708
 uint16_t takenTotal = 0;     // register 0x270A
 FILE* captureLog = nullptr;
 capture_pipe micPipe; // used by the clock thread only while it runs
+
+std::atomic<bool> failReads{false}; // test hooks
+std::atomic<bool> failWrites{false};
 
 std::mutex playMutex; // playback sink and its log
 FILE* playbackFile = nullptr;
@@ -391,6 +395,10 @@ void audio_closed(int) {
 }
 
 int read_frame(uint8_t* out) {
+    if (failReads.load()) {
+        errno = EIO;
+        return -1;
+    }
     std::lock_guard<std::mutex> hold(ringMutex);
     if (ringCount == 0) {
         errno = EAGAIN;
@@ -408,6 +416,10 @@ int read_frame(uint8_t* out) {
 }
 
 int play_frame(const uint8_t* in) {
+    if (failWrites.load()) {
+        errno = EIO;
+        return -1;
+    }
     const int muted = sim_playback_enabled() == 1 ? 0 : 1;
     uint8_t samples[SAMPLE_BYTES] = {};
     if (!muted)
@@ -457,5 +469,18 @@ int audio_ioctl(int, unsigned long request, unsigned long arg) {
 }
 
 } // namespace
+
+void sim_audio_fail_reads(bool fail) {
+    failReads.store(fail);
+}
+
+void sim_audio_fail_writes(bool fail) {
+    failWrites.store(fail);
+}
+
+void sim_audio_reset() {
+    failReads.store(false);
+    failWrites.store(false);
+}
 
 const sim_device sim_dev_audio = {AUDIO_DEVICE_PATH, audio_ioctl, audio_opened, audio_closed};

@@ -45,4 +45,5 @@ void sim_reset_chips() {
     sim_gpio_reset();
     sim_codec_reset();
     sim_spisw_reset();
+    sim_audio_reset();
 }

@@ -41,6 +41,13 @@ void sim_spi_request_seen(const char* device);
 int sim_gv760x_reg(int reg);
 void sim_gv760x_set_reg(int reg, uint16_t value);
 
+// /dev/codec_audioBi: test hooks, frame reads (request 0x02) or frame writes (request 0x01)
+// fail (EIO) while set. A failed read takes no frame out of the ring; a failed write plays
+// nothing. A board reset clears both.
+void sim_audio_fail_reads(bool fail);
+void sim_audio_fail_writes(bool fail);
+void sim_audio_reset();
+
 // /dev/codec: test hook, every request fails (EIO) while set.
 void sim_codec_fail_requests(bool fail);
 

@@ -4,11 +4,12 @@ Two simulated intercoms A and B and a third host C live in network namespaces (s
 obrabi_netns). Both run as installed, under the name obraBi: they log to their boards'
 /tmp/.print_obraBi. B runs with the malloc_count library preloaded. In turn:
   idle       B alone: it captures and sends, nothing arrives (CPU)
-  streaming  A and B talk at the real frame rate (CPU, latency both ways, memory, heap;
-             B writes one counters line to its log)
+  streaming  A and B talk at the real frame rate (CPU, latency both ways, memory, heap, and
+             B's own statistics of A's stream from the counters line it writes to its log)
   flood      A streams to B while C floods B with foreign whole packets and A's address
              sends datagrams of every wrong size (frames lost, receive-buffer drops)
-The G.711 conversion costs come from the Google Benchmark program bench_codec.
+The G.711 conversion costs come from the Google Benchmark program bench_codec, the cost of the
+stream statistics per datagram and per wake-up of the receive loop from bench_stream.
 """
 
 import json
@@ -31,6 +32,7 @@ BIN = os.path.join(BUILD, "obraBi")  # the name that logs to the board's file
 FLOOD = os.path.join(BUILD, "bench", "udp_flood")
 SHIM = os.path.join(BUILD, "bench", "malloc_count.so")
 CODEC_BENCH = os.path.join(BUILD, "bench", "bench_codec")
+STREAM_BENCH = os.path.join(BUILD, "bench", "bench_stream")
 OUT = os.path.join(ROOT, "build", "bench")
 
 IDLE_SECONDS = int(os.environ.get("BENCH_IDLE_SECONDS", "20"))
@@ -57,6 +59,15 @@ def codec_times():
                           "--benchmark_filter=BM_(frame_copy|alaw_encode_frame|alaw_decode_frame)$"],
                          check=True, capture_output=True, text=True).stdout
     return {b["name"]: b["per_sample"] * 1e9 for b in json.loads(out)["benchmarks"]}
+
+
+def stream_times():
+    """ns of the stream statistics per played datagram and per wake-up of the receive loop."""
+    if not os.access(STREAM_BENCH, os.X_OK):
+        return None
+    out = subprocess.run([STREAM_BENCH, "--benchmark_format=json", "--benchmark_min_time=1"],
+                         check=True, capture_output=True, text=True).stdout
+    return {b["name"]: b["cpu_time"] for b in json.loads(out)["benchmarks"]}
 
 
 # -- one intercom --
@@ -104,14 +115,15 @@ class Intercom:
             return ""
 
     def counters(self):
-        """Asks for the counters line and waits until it is in the log."""
+        """SIGUSR1: the fields of the counters line that answers it in the log, or None."""
         before = self.log().count("counters: ")
         os.kill(self.proc.pid, signal.SIGUSR1)
         for _ in range(500):
-            if self.log().count("counters: ") > before:
-                return
+            lines = [l for l in self.log().splitlines() if "counters: " in l]
+            if len(lines) > before:
+                return audio.parse_counters(lines[-1])
             time.sleep(0.02)
-        sys.exit("bench: intercom %s wrote no counters line" % self.host)
+        return None
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -211,7 +223,7 @@ def flood(net, a_addr_host, dest):
 
 def measure():
     os.makedirs(OUT, exist_ok=True)
-    r = {"codec": codec_times()}
+    r = {"codec": codec_times(), "stream_stats": stream_times()}
     net = Network(["a", "b", "c"])
     a = b = None
     try:
@@ -232,7 +244,7 @@ def measure():
         since = now_us()
         r["stream"] = cpu_over(b, STREAM_SECONDS)
         until = now_us()
-        b.counters()
+        r["stream_counters"] = b.counters()  # inside the heap count: the line allocates nothing
         r["heap_stream"] = b.allocations() - heap
         time.sleep(1)
         r["latency"] = latency_ms(a, b, since, until) + latency_ms(b, a, since, until)
@@ -282,6 +294,10 @@ def table(r):
         rows.append(("frame copy per sample (baseline)", "%.2f ns" % copy, ""))
     else:
         rows.append(("G.711 conversion", "bench_codec not built (libbenchmark-dev)", ""))
+    st = r["stream_stats"]
+    rows.append(("stream statistics per played datagram, per loop wake-up",
+                 "%.1f ns, %.1f ns" % (st["BM_stream_note"], st["BM_stream_tick"]) if st else
+                 "bench_stream not built (libbenchmark-dev)", ""))
     lat = r["latency"]
     if lat:
         rows.append(("capture-to-playback latency, real frame rate (%d frames)" % len(lat),
@@ -298,7 +314,7 @@ def table(r):
     rows.append(("receive buffer granted by the kernel (ss rb)",
                  "%s bytes" % r["rb"] if r["rb"] is not None else "not found", ">= 1 MiB"))
     for key, name, goal in (("idle", "CPU, idle bridge (nothing arrives)", ""),
-                            ("stream", "CPU, bridge streaming both ways", ""),
+                            ("stream", "CPU, bridge streaming both ways, with statistics", "<= 2%"),
                             ("flood_cpu", "  CPU of B during the flood", "")):
         product, sim, named, each = r[key]
         if named:
@@ -312,6 +328,11 @@ def table(r):
         else:
             value = "%.2f%% of one core, simulator included (threads not named)" % (product + sim)
         rows.append((name, value, goal))
+    n = r["stream_counters"]
+    rows.append(("  B's statistics of A's stream (its counters line)",
+                 "lost %d, duplicated %d, reordered %d, jitter %.1f ms, stops %d" % (
+                     n["lost"], n["duplicated"], n["reordered"], n["jitter_ms"], n["stops"])
+                 if n else "no answer to SIGUSR1", "lost 0"))
     rows.append(("resident memory (VmRSS: anonymous + file; peak)",
                  "%d KiB: %d + %d KiB; peak %d KiB" % tuple(r["rss"]), ""))
     rows.append(("heap allocations after start-up (B logging to its file)",

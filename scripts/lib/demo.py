@@ -2,6 +2,7 @@
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -52,6 +53,38 @@ def make_board(name, para, source):
     return board
 
 
+def ask_counters(proc, board):
+    """SIGUSR1 to a running bridge: the fields of the counters line that answers it."""
+    out = os.path.join(board, "sim", "obraBi.out")
+    before = open(out).read().count("counters: ")
+    os.kill(proc.pid, signal.SIGUSR1)
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        lines = [l for l in open(out).read().splitlines() if l.startswith("counters: ")]
+        if len(lines) > before:
+            return audio.parse_counters(lines[-1])
+        time.sleep(0.05)
+    return None
+
+
+def link_quality(receiver, counters, playback_log):
+    """Prints the receiver's own lost and jitter beside the same figures measured from what its
+    speaker played, over the frames it had played when it answered; True when they agree."""
+    if counters is None:
+        print("    %s did not answer SIGUSR1" % receiver)
+        return False
+    played = [e for e in audio.read_events(playback_log) if e[0] == "play"][:counters["played"]]
+    counts = [e[2] for e in played]
+    lost = sum(((b - a) & 0xFFFF) - 1 for a, b in zip(counts, counts[1:])
+               if 0 < (b - a) & 0xFFFF < 0x8000)
+    jitter = audio.rfc3550_jitter_ms([(e[1], e[2]) for e in played])
+    agree = lost == counters["lost"] and abs(jitter - counters["jitter_ms"]) <= 0.2
+    print("    %s's own counters: lost %d, jitter %.1f ms; measured from its playback log: lost %d, "
+          "jitter %.2f ms (RFC 3550): %s" % (receiver, counters["lost"], counters["jitter_ms"],
+                                             lost, jitter, "agree" if agree else "DISAGREE"))
+    return agree
+
+
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 10.0
     os.makedirs(OUT, exist_ok=True)
@@ -90,6 +123,7 @@ def main():
             time.sleep(0.2)
         print("talking for %.0f s..." % seconds, flush=True)
         time.sleep(seconds)
+        counters = {host: ask_counters(procs[host], boards[host]) for host in "ab"}
     finally:
         for p in procs.values():
             if p.poll() is None:
@@ -105,6 +139,9 @@ def main():
                           os.path.join(boards[receiver], "sim", "speaker.wav"))
         print(audio.summary("%s to %s" % (sender.upper(), receiver.upper()), r))
         if r["lost"] or r["exact"] != r["compared"] or not r["compared"]:
+            status = 1
+        if not link_quality(receiver.upper(), counters[receiver],
+                            os.path.join(boards[receiver], "sim", "playback.log")):
             status = 1
     print("(frames sent before the far side listened are not received; lost counts the gaps "
           "once audio flows)")

@@ -6,12 +6,44 @@ with (-1 for silence), so a played frame can be matched to the exact source it c
 """
 
 import math
+import re
 import statistics
 import struct
 import wave
 
 FRAME_SAMPLES = 768
 RATE = 8000
+FRAME_US = 96000  # 768 samples at 8000 Hz
+STOP_US = 1000000  # the bridge's stop: this long without a played frame
+
+# The bridge's answer to SIGUSR1, in order; jitter_ms has one decimal, the rest are counts.
+COUNTER_FIELDS = ("captured", "sent", "send_failures", "received", "played", "dropped_sender",
+                  "dropped_length", "read_failures", "write_failures", "lost", "duplicated",
+                  "reordered", "jitter_ms", "stops")
+COUNTERS = re.compile(r"counters: " + " ".join(
+    f + (r" (\d+\.\d)" if f == "jitter_ms" else r" (\d+)") for f in COUNTER_FIELDS) + "$")
+
+
+def parse_counters(line):
+    """The fields of one counters line (jitter_ms a float), or None for another line."""
+    m = COUNTERS.search(line)
+    if not m:
+        return None
+    return {f: (float(v) if f == "jitter_ms" else int(v)) for f, v in zip(COUNTER_FIELDS, m.groups())}
+
+
+def rfc3550_jitter_ms(arrivals, period_us=FRAME_US):
+    """Interarrival jitter of RFC 3550 (appendix A.8, integer form, J scaled by 16) over
+    (time_us, counter) pairs in arrival order, the sender's timestamp being the counter times
+    the frame period: what the bridge computes. A silence of STOP_US starts afresh."""
+    j16 = 0
+    previous = None
+    for t, counter in arrivals:
+        if previous is not None and t - previous[0] < STOP_US:
+            step = ((counter - previous[1] + 0x8000) & 0xFFFF) - 0x8000
+            j16 += abs((t - previous[0]) - step * period_us) - ((j16 + 8) >> 4)
+        previous = (t, counter)
+    return j16 / 16.0 / 1000.0
 
 
 # -- G.711 A-law, as the recommendation defines it (independent of the product's tables) --

@@ -3,6 +3,11 @@
 Every host gets one interface eth0 with an address in 198.18.0.0/24 (the range set aside
 for network tests), plugged into one bridge in a namespace of its own. The addresses exist
 only inside these namespaces, and everything is removed again by close().
+
+By default the bridge floods multicast to every port. With forget_groups_after=N it is a
+switch that snoops IGMP without a querier that refreshes the memberships, as a snooping switch
+on a network without a router: it forwards a group only to the ports that reported it, floods
+no unknown group, and forgets a port N seconds after its last report (260 s on most switches).
 """
 
 import os
@@ -16,17 +21,32 @@ def ip(*args, check=True):
     return subprocess.run(["ip"] + list(args), check=check, capture_output=True, text=True)
 
 
+# The bridge's own querier, switched on so that it trusts its membership table (without a
+# querier a Linux bridge floods every group), answers within 1 s and never asks again: its
+# queries would make the hosts report, which is what a network without a querier lacks.
+NEVER_CS = "1000000"  # centiseconds: hours, far beyond any test
+FORGETFUL_SWITCH = ["mcast_snooping", "1", "mcast_query_response_interval", "100",
+                    "mcast_query_interval", NEVER_CS, "mcast_startup_query_interval", NEVER_CS]
+
+
 class Network:
-    def __init__(self, hosts):
+    def __init__(self, hosts, forget_groups_after=None):
         self.prefix = "ob%d" % (os.getpid() % 100000)
         self.switch = self.prefix + "sw"
+        self.snooping = forget_groups_after is not None
         self.namespaces = []
         self.addr = {}
         try:
             self._add_ns(self.switch)
             ip("-n", self.switch, "link", "add", "br0", "type", "bridge")
-            # Multicast is flooded to every port: no querier runs on this test network.
-            ip("-n", self.switch, "link", "set", "br0", "type", "bridge", "mcast_snooping", "0")
+            bridge = ["-n", self.switch, "link", "set", "br0", "type", "bridge"]
+            if self.snooping:
+                ip(*bridge, *FORGETFUL_SWITCH, "mcast_membership_interval",
+                   str(int(forget_groups_after * 100)))
+                ip(*bridge, "mcast_querier", "1")  # after the intervals it starts with
+            else:
+                # Multicast is flooded to every port: no querier runs on this test network.
+                ip(*bridge, "mcast_snooping", "0")
             ip("-n", self.switch, "link", "set", "br0", "up")
             for index, host in enumerate(hosts):
                 self._add_host(host, index + 1)
@@ -46,6 +66,13 @@ class Network:
         ip("link", "add", "eth0", "netns", ns, "type", "veth", "peer", "name", port,
            "netns", self.switch)
         ip("-n", self.switch, "link", "set", port, "master", "br0", "up")
+        if self.snooping:
+            ip("-n", self.switch, "link", "set", port, "type", "bridge_slave", "mcast_flood", "off")
+            # A host repeats its membership report within a second (IGMPv3's interval; IGMPv2
+            # would wait up to 10 s), so that the switch forgets it at a known time.
+            for version in ("igmpv2", "igmpv3"):
+                self.run(host, ["sysctl", "-qw", "net.ipv4.conf.eth0.%s_unsolicited_report_"
+                                "interval=1000" % version], check=True)
         address = "%s.%d" % (SUBNET, number)
         ip("-n", ns, "addr", "add", address + "/24", "dev", "eth0")
         ip("-n", ns, "link", "set", "eth0", "up")

@@ -28,10 +28,14 @@ int audio_read_frame(std::span<uint8_t, PCM_FRAME_SIZE> frame) {
                     frame.data());
 }
 
-int audio_write_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame) {
+int audio_play_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame) {
     // The driver only reads the frame; the request takes a plain address.
-    hw_ioctl(fd_audioDev, static_cast<unsigned long>(audio_request::write_frame),
-             const_cast<uint8_t*>(frame.data()));
+    return hw_ioctl(fd_audioDev, static_cast<unsigned long>(audio_request::write_frame),
+                    const_cast<uint8_t*>(frame.data()));
+}
+
+int audio_write_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame) {
+    (void)audio_play_frame(frame);
     return 0;
 }
 

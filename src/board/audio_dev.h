@@ -30,7 +30,9 @@ extern int fd_audioDev;
 int open_audio_device();
 // Reads one captured frame into frame; the request's result unchanged.
 int audio_read_frame(std::span<uint8_t, PCM_FRAME_SIZE> frame);
-// Hands one frame to the driver for playback; always 0.
+// Hands one frame to the driver for playback; always 0, whatever the request gave.
 int audio_write_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame);
+// The same request, for callers that count failed playback: the request's result unchanged.
+int audio_play_frame(std::span<const uint8_t, PCM_FRAME_SIZE> frame);
 // One argument-less control request on fd_audioDev; its result is of no interest to callers.
 int audio_control(audio_request request);

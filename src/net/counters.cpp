@@ -54,5 +54,8 @@ void log_counters(const rx_state& rx) {
     log_printf(COUNTERS_FORMAT, txCounters.captured.load(std::memory_order_relaxed),
                txCounters.sent.load(std::memory_order_relaxed),
                txCounters.sendFailures.load(std::memory_order_relaxed), rx.received, rx.played,
-               rx.droppedSender, rx.droppedLength);
+               rx.droppedSender, rx.droppedLength,
+               txCounters.readFailures.load(std::memory_order_relaxed), rx.writeFailures,
+               rx.stream.lost, rx.stream.duplicated, rx.stream.reordered,
+               stream_jitter_ms(rx.stream), rx.stream.stops);
 }

@@ -2,7 +2,8 @@
 // SIGUSR1 makes the receive loop write one line,
 //
 //   counters: captured C sent S send_failures F received R played P dropped_sender DS
-//   dropped_length DL
+//   dropped_length DL read_failures RF write_failures WF lost L duplicated D reordered O
+//   jitter_ms J stops N
 //
 // (one line, fields in this order, each a decimal count since start):
 //   captured        frames the transmit thread read from the audio device
@@ -12,6 +13,10 @@
 //   played          of those, frames handed to the audio device (whole packets from IN_SRC)
 //   dropped_sender  of those, datagrams from a sender other than IN_SRC
 //   dropped_length  of those, datagrams from IN_SRC that were not exactly 776 bytes
+//   read_failures   frame reads of the transmit thread that the audio device refused
+//   write_failures  of the played frames, those the audio device refused
+//   lost, duplicated, reordered, jitter_ms (one decimal), stops: the statistics of the
+//                   played stream (net/stream_stats.h)
 // so that captured = sent + send_failures and received = played + dropped_sender +
 // dropped_length. Counts are unsigned long: they wrap after 2^32 on the 32-bit board (years at
 // the frame rate).
@@ -27,6 +32,7 @@ struct tx_counters {
     std::atomic<unsigned long> captured{0};
     std::atomic<unsigned long> sent{0};
     std::atomic<unsigned long> sendFailures{0};
+    std::atomic<unsigned long> readFailures{0};
 };
 static_assert(std::atomic<unsigned long>::is_always_lock_free);
 
@@ -34,7 +40,8 @@ extern tx_counters txCounters;
 
 inline constexpr const char* COUNTERS_FORMAT =
     "counters: captured %lu sent %lu send_failures %lu received %lu played %lu "
-    "dropped_sender %lu dropped_length %lu\n";
+    "dropped_sender %lu dropped_length %lu read_failures %lu write_failures %lu lost %lu "
+    "duplicated %lu reordered %lu jitter_ms %.1f stops %lu\n";
 
 // One more on a count of the transmit thread (its only writer).
 inline void count_one(std::atomic<unsigned long>& counter) {

@@ -1,4 +1,4 @@
-// rx_drop_note, rx_drop_flush: the rate limit of the lines about dropped datagrams.
+// rx_drop_note, rx_drop_flush: the lines about dropped datagrams, rate-limited.
 #include "net/rx_drop_log.h"
 
 #include "log/log.h"
@@ -18,47 +18,38 @@ void write_first_line(const rx_drop_log& log, in_addr_t sender, long length) {
     }
 }
 
-void write_summary(const rx_drop_log& log) {
+void write_summary(const rx_drop_log& log, unsigned long held) {
     if (log.kind == rx_drop_kind::sender) {
         in_addr from{};
         from.s_addr = log.lastSender;
-        log_printf("audio from unknown devices: %lu more dropped, the last from %s\n", log.held,
+        log_printf("audio from unknown devices: %lu more dropped, the last from %s\n", held,
                    inet_ntoa(from));
     } else {
         log_printf("audio datagrams of wrong length: %lu more dropped, the last of %ld bytes\n",
-                   log.held, log.lastLength);
+                   held, log.lastLength);
     }
-}
-
-bool minute_passed(const rx_drop_log& log, int64_t nowMs) {
-    return nowMs - log.lastLineMs >= RX_DROP_SUMMARY_MS;
 }
 
 } // namespace
 
-int64_t rx_clock_ms() {
+int64_t rx_clock_us() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-void rx_drop_note(rx_drop_log& log, in_addr_t sender, long length, int64_t nowMs) {
-    if (!log.anyLine || (log.held == 0 && minute_passed(log, nowMs))) {
+void rx_drop_note(rx_drop_log& log, in_addr_t sender, long length, int64_t nowUs) {
+    if (line_limit_note(log.limit, nowUs) == 1) {
         write_first_line(log, sender, length);
-        log.anyLine = true;
-        log.lastLineMs = nowMs;
         return;
     }
-    ++log.held;
     log.lastSender = sender;
     log.lastLength = length;
-    rx_drop_flush(log, nowMs);
+    rx_drop_flush(log, nowUs);
 }
 
-void rx_drop_flush(rx_drop_log& log, int64_t nowMs) {
-    if (log.held == 0 || !minute_passed(log, nowMs))
-        return;
-    write_summary(log);
-    log.held = 0;
-    log.lastLineMs = nowMs;
+void rx_drop_flush(rx_drop_log& log, int64_t nowUs) {
+    const unsigned long held = line_limit_take(log.limit, nowUs);
+    if (held != 0)
+        write_summary(log, held);
 }

@@ -3,11 +3,14 @@
 
 #include "codec/frame.h"
 #include "net/rx_drop_log.h"
+#include "net/stream_log.h"
+#include "net/stream_stats.h"
 #include "net/udp_link.h"
 
 #include <cstdint>
 
-// How long the loop waits for a datagram before it looks at its held drop lines again.
+// How long the loop waits for a datagram before it looks at its held lines and at the stream
+// again.
 inline constexpr int RX_IDLE_TIMEOUT_MS = 30;
 // Receive buffer asked for (the kernel books twice that): some 3,600 datagrams, not the
 // default ninety, so that a flood of foreign datagrams at 100,000 a second leaves the loop
@@ -34,8 +37,11 @@ struct rx_state {
     unsigned long played = 0;
     unsigned long droppedSender = 0;
     unsigned long droppedLength = 0;
+    unsigned long writeFailures = 0; // played frames that the audio device refused
     rx_drop_log senderLog{rx_drop_kind::sender};
     rx_drop_log lengthLog{rx_drop_kind::length};
+    stream_stats stream{};
+    stream_log streamLog{};
 };
 
 enum class rx_step { idle, played, dropped_sender, dropped_length };
@@ -44,8 +50,12 @@ enum class rx_step { idle, played, dropped_sender, dropped_length };
 rx_step rx_receive_one(const udp_link& link, rx_state& state);
 
 // Handles the datagram of the given length (as received, not as kept) that has just been
-// received into state.frame from state.sender, at nowMs of rx_clock_ms.
-rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowMs);
+// received into state.frame from state.sender, at nowUs of rx_clock_us.
+rx_step rx_handle_datagram(const udp_link& link, rx_state& state, long length, int64_t nowUs);
+
+// What the loop does at nowUs besides datagrams: the stream stops after a silence, the
+// multicast group is renewed while it is stopped, held lines are summed up.
+void rx_tick(rx_state& state, int64_t nowUs);
 
 // Handles every datagram waiting, back to back, and answers a counters request seen meanwhile.
 // Result: the number of datagrams handled.

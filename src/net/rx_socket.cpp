@@ -3,6 +3,7 @@
 
 #include "log/log.h"
 #include "net/addr_rules.h"
+#include "net/mcast_rejoin.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +27,8 @@ void join_group(int sockfd, in_addr_t group, const char* groupText, const char* 
     if (setsockopt(sockfd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0)
         log_printf("multicast: can't join %s on %s (%s)\n", groupText, ifaceText,
                    std::strerror(errno));
+    // Renewed by the receive loop while nothing arrives, a failed join included.
+    mcast_group_set(rxGroup, sockfd, group, request.imr_interface.s_addr);
 }
 
 } // namespace

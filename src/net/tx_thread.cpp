@@ -22,8 +22,10 @@ int tx_send_waiting(const udp_link& link, pcm_frame& buffer, uint16_t* seqNo) {
     int sent = 0;
     while (frames_waiting()) {
         // A frame that could not be read holds stale bytes: it is never sent.
-        if (audio_read_frame(buffer) < 0)
+        if (audio_read_frame(buffer) < 0) {
+            count_one(txCounters.readFailures);
             return -1;
+        }
         count_one(txCounters.captured);
         const uint32_t length = alaw_encode_frame(buffer);
         buffer[0] = PACKET_MARK_0;

@@ -8,6 +8,7 @@
 #include "net/counters.h"
 #include "net/rx_path.h"
 #include "net/tx_path.h"
+#include "sim/devices.h"
 #include "sim/sim.h"
 #include "support/board_dir.h"
 
@@ -110,17 +111,22 @@ TEST_F(Net, DropLinesAreRateLimitedPerKind) {
         state.sender.sin_addr.s_addr = htonl(0x7F000000u + static_cast<unsigned>(r.sender));
         testing::internal::CaptureStdout();
         if (r.sender == 0)
-            rx_drop_flush(state.senderLog, r.atMs), rx_drop_flush(state.lengthLog, r.atMs);
+            rx_drop_flush(state.senderLog, r.atMs * 1000),
+                rx_drop_flush(state.lengthLog, r.atMs * 1000);
         else
-            EXPECT_NE(rx_handle_datagram(link, state, r.length, r.atMs), rx_step::played);
+            EXPECT_NE(rx_handle_datagram(link, state, r.length, r.atMs * 1000), rx_step::played);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), r.lines) << "at " << r.atMs;
     }
     // The counters line: every count in its place.
     txCounters.captured = 4000000000ul, txCounters.sent = 3999999990ul;
-    txCounters.sendFailures = 10;
+    txCounters.sendFailures = 10, txCounters.readFailures = 11;
+    state.writeFailures = 12;
+    state.stream.lost = 13, state.stream.duplicated = 14, state.stream.reordered = 15;
+    state.stream.jitterX16Us = 16 * 4567, state.stream.stops = 17;
     EXPECT_EQ(stdout_of([&] { log_counters(state); }),
               "counters: captured 4000000000 sent 3999999990 send_failures 10 received 9 "
-              "played 0 dropped_sender 6 dropped_length 3\n");
+              "played 0 dropped_sender 6 dropped_length 3 read_failures 11 write_failures 12 "
+              "lost 13 duplicated 14 reordered 15 jitter_ms 4.6 stops 17\n");
 }
 
 // A burst larger than a default receive buffer holds: only whole packets from IN_SRC are
@@ -139,9 +145,9 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
         send_to(b, 4956, ALAW_PACKET_SIZE, 0x2A);
     send_to(a, 4956, ALAW_PACKET_SIZE, 0xAA);
     EXPECT_EQ(rx_wait(link, 60000), 1);
-    EXPECT_EQ(
-        stdout_of([&] { EXPECT_EQ(rx_drain(link, state), 148u); }),
-        "audio datagram of 0 bytes dropped\naudio recevied from unknown device(127.0.0.3)!\n");
+    EXPECT_EQ(stdout_of([&] { EXPECT_EQ(rx_drain(link, state), 148u); }),
+              "audio from 127.0.0.2 started\naudio datagram of 0 bytes dropped\n"
+              "audio recevied from unknown device(127.0.0.3)!\n");
     EXPECT_EQ(rx_drain(link, state), 0u);
     EXPECT_EQ((std::vector{state.received, state.played, state.droppedLength, state.droppedSender}),
               (std::vector<unsigned long>{148, 2, 6, 140}));
@@ -161,6 +167,32 @@ TEST_F(Net, ReceiverPlaysWholePacketsFromTheAllowedSenderOnly) {
         EXPECT_EQ(rx_wait(link, 60000), 1);
         EXPECT_EQ(rx_receive_one(link, state), rx_step::played) << inSrc;
     }
+}
+
+// A frame the audio device refuses is still played as far as the loop goes (counted, and in
+// the stream's statistics), and counted as a write failure.
+TEST_F(Net, FramesTheDeviceRefusesAreCountedAsWriteFailures) {
+    board.add_devices();
+    board.configure("frame_us=50000\nplayback_log=play.log\n");
+    stdout_of(map_fpga_banks);
+    stdout_of([] { fd_audioDev = open_audio_device(); });
+    ASSERT_GE(fd_audioDev, 0);
+    const struct {
+        bool refused;
+        unsigned long played, writeFailures, framesInLog;
+    } rows[] = {{false, 1, 0, 1}, {true, 2, 1, 1}, {true, 3, 2, 1}, {false, 4, 2, 2}};
+    int64_t atUs = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.played);
+        sim_audio_fail_writes(r.refused);
+        stdout_of([&] { rx_handle_datagram(link, state, ALAW_PACKET_SIZE, atUs += 96000); });
+        EXPECT_EQ(state.played, r.played);
+        EXPECT_EQ(state.writeFailures, r.writeFailures);
+        EXPECT_EQ(words(board.read("/sim/play.log")).size() / 4, r.framesInLog);
+    }
+    sim_audio_fail_writes(false);
+    EXPECT_TRUE(state.stream.playing);
+    EXPECT_EQ(state.stream.lastArrivalUs, 4 * 96000);
 }
 
 // With no descriptor left for a socket, either side ends the process with status 1. The soft
@@ -224,10 +256,19 @@ TEST_F(Net, TransmitterSendsEachCapturedFrameAndCountsIt) {
     sim_fpga_set16(0x2708, 1); // the ring says a frame waits, but no device gives it
     sim_fpga_set16(0x270A, 0);
     const unsigned long captured = txCounters.captured.load(), sent = txCounters.sent.load(),
-                        failed = txCounters.sendFailures.load();
-    EXPECT_EQ(tx_send_waiting(link, buffer, &seq), -1); // and not counted, as shown below
+                        failed = txCounters.sendFailures.load(),
+                        readFailed = txCounters.readFailures.load();
+    EXPECT_EQ(tx_send_waiting(link, buffer, &seq), -1); // and not captured, as shown below
+    EXPECT_EQ(txCounters.readFailures - readFailed, 1u);
     stdout_of([] { fd_audioDev = open_audio_device(); });
     ASSERT_GE(fd_audioDev, 0);
+    // A device that refuses the read, with frames waiting: a read failure, nothing captured.
+    sim_audio_fail_reads(true);
+    ASSERT_TRUE(wait_for([] { return fpga_read8(fpga_addr(fpga_reg::pending)) != 0; }));
+    EXPECT_EQ(tx_send_waiting(link, buffer, &seq), -1);
+    sim_audio_fail_reads(false);
+    EXPECT_EQ(txCounters.readFailures - readFailed, 2u);
+    EXPECT_EQ(txCounters.captured - captured, 0u);
     // Frames through the given link until three went; a failed read (-1) ends it too.
     auto send_three = [&](const udp_link& l) {
         unsigned long frames = 0;

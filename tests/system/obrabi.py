@@ -1,11 +1,13 @@
 """Harness of the system tests: simulated boards, the real obraBi binary on them, hosts in
-network namespaces and a sender run there (`python3 obrabi.py DEST PORT ...`). ctest sets
+network namespaces and tools run there: a sender (`python3 obrabi.py DEST PORT ...`), a sender
+of a planned stream (`... stream ...`) and a multicast listener (`... listen ...`). ctest sets
 OBRABI_BIN, OBRABI_EMULATOR (words that run the build's binaries), OBRABI_SOURCE and
 OBRABI_SANITIZER."""
 
 import os
 import shlex
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -152,9 +154,12 @@ class SystemTest(unittest.TestCase):
         self.procs.append(Process(board, program or board.program(), netns, user, wrap, env))
         return self.procs[-1]
 
+    @staticmethod
+    def tool(*args):  # the words that run one of this file's tools
+        return [sys.executable, os.path.abspath(__file__)] + [str(a) for a in args]
+
     def send(self, host, dest, count, payloads, burst=1, pause=0.005, port=4956, wait=True):
-        p = self.net.popen(host, [sys.executable, os.path.abspath(__file__), self.net.addr[dest]]
-                           + [str(a) for a in (port, count, burst, pause, payloads)])
+        p = self.net.popen(host, self.tool(self.net.addr[dest], port, count, burst, pause, payloads))
         self.assertEqual(p.wait(300) if wait else 0, 0)
         return p
 
@@ -181,6 +186,33 @@ class SystemTest(unittest.TestCase):
         ok = wait_until(lambda: len(self.plays(board, since_us)) >= count, timeout, 0.1)
         self.assertTrue(ok, "%s: fewer than %d frames played" % (board.host, count))
 
+    def counters(self, p):  # sends SIGUSR1: the fields of the line that answers it
+        before = p.count("counters: ")
+        os.kill(p.proc.pid, signal.SIGUSR1)
+        self.assertTrue(wait_until(lambda: p.count("counters: ") > before, 60), p.output()[-9:])
+        line = [l for l in p.output() if "counters: " in l][-1]
+        fields = audio.parse_counters(line)
+        self.assertIsNotNone(fields, line)
+        return fields
+
+    def stream(self, host, dest, plan, iface=None, wait=True):
+        """Sends the plan's datagrams from host: (seconds from the start, tail counter) pairs,
+        each a whole silent packet with the counter in bytes 772..773. Returns the process and
+        the file where it writes, per datagram sent, the monotonic time in microseconds and
+        the counter."""
+        fd, plan_file = tempfile.mkstemp(prefix="obrabi-plan-")
+        with os.fdopen(fd, "w") as f:
+            f.write("".join("%.6f %d\n" % item for item in plan))
+        self.addCleanup(os.unlink, plan_file)
+        log = plan_file + ".sent"
+        self.addCleanup(lambda: os.path.exists(log) and os.unlink(log))
+        p = self.net.popen(host, self.tool("stream", self.net.addr.get(dest, dest),
+                                           49501 if iface else 4956, plan_file, log,
+                                           *([iface] if iface else [])))
+        if wait:
+            self.assertEqual(p.wait(300), 0)
+        return p, log
+
 
 def tool_send(dest, port, count, burst, pause, payloads):
     """COUNT datagrams in bursts of BURST, PAUSE seconds apart, cycling through PAYLOADS: sizes
@@ -195,5 +227,49 @@ def tool_send(dest, port, count, burst, pause, payloads):
             time.sleep(float(pause))
 
 
+def tool_stream(dest, port, plan_file, log_file, iface=None):
+    """The plan's datagrams (lines 'SECONDS COUNTER'), each at its time from the start, through
+    the interface with the address IFACE for a multicast DEST; LOG_FILE gets 'TIME_US COUNTER'
+    per datagram as it left (monotonic clock)."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    if iface:
+        s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(iface))
+    with open(plan_file) as f:
+        plan = [(float(t), int(c)) for t, c in (line.split() for line in f)]
+    sent = []
+    start = time.monotonic()
+    for at, counter in plan:
+        time.sleep(max(0.0, start + at - time.monotonic()))
+        s.sendto(PACKET[:772] + counter.to_bytes(2, "big") + PACKET[774:], (dest, int(port)))
+        sent.append("%d %d\n" % (time.monotonic_ns() // 1000, counter))
+    time.sleep(0.2)  # the last datagram handled before the caller looks
+    with open(log_file, "w") as f:
+        f.write("".join(sent))
+
+
+def tool_listen(group, port, iface, seconds):
+    """Joins GROUP once on the interface with the address IFACE, as a plain receiver that never
+    renews its membership, and prints how many datagrams arrived within SECONDS."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((group, int(port)))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                 socket.inet_aton(group) + socket.inet_aton(iface))
+    end = time.monotonic() + float(seconds)
+    count = 0
+    while (left := end - time.monotonic()) > 0:
+        s.settimeout(left)
+        try:
+            s.recv(2048)
+            count += 1
+        except socket.timeout:
+            break
+    print(count, flush=True)
+
+
 if __name__ == "__main__":
-    tool_send(*sys.argv[1:])
+    tools = {"stream": tool_stream, "listen": tool_listen}
+    if sys.argv[1] in tools:
+        tools[sys.argv[1]](*sys.argv[2:])
+    else:
+        tool_send(*sys.argv[1:])

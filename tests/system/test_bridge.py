@@ -12,9 +12,7 @@ import unittest
 
 from obrabi import EMULATOR, PACKET, SANITIZER, SOURCE, SystemTest, audio, wait_until
 
-FIELDS = ("captured", "sent", "send_failures", "received", "played", "dropped_sender",
-          "dropped_length")
-COUNTERS = re.compile(r"counters: " + " ".join(f + r" (\d+)" for f in FIELDS) + "$")
+FIELDS = audio.COUNTER_FIELDS
 TSHARK = shutil.which("tshark")  # scripts/setup installs it; in CI a missing one fails
 TSHARK_FIELDS = ("ip.src", "ip.dsfield", "udp.dstport", "udp.length", "udp.payload",
                  "frame.protocols", "obrabi.head0", "obrabi.head1", "obrabi.marker",
@@ -28,13 +26,6 @@ def proc_status(pid):  # resident KiB and open descriptors
 
 
 class BridgeTest(SystemTest):
-
-    def counters(self, p):  # sends SIGUSR1: the counters of the line that answers it
-        before = p.count("counters: ")
-        os.kill(p.proc.pid, signal.SIGUSR1)
-        self.assertTrue(wait_until(lambda: p.count("counters: ") > before, 60), p.output()[-9:])
-        line = [l for l in p.output() if "counters: " in l][-1]
-        return dict(zip(FIELDS, map(int, COUNTERS.search(line).groups())))
 
     def assert_exact(self, a, b):  # both ways
         for sender, receiver in ((a, b), (b, a)):
@@ -58,7 +49,10 @@ class BridgeTest(SystemTest):
         pb = self.run_bridge(b, ready="init Receiver !!!!!")
         os.kill(pb.proc.pid, signal.SIGUSR1)
         self.assertIsNotNone(pb.wait_for("counters: "), pb.output() + pb.output(1))
-        self.assertEqual(COUNTERS.search(pb.find("counters: ")).groups()[3:], ("0",) * 4)
+        early = audio.parse_counters(pb.find("counters: "))
+        self.assertIsNotNone(early, pb.find("counters: "))
+        for field in FIELDS[3:]:  # nothing received yet
+            self.assertEqual(early[field], 0, field)
         pa = self.run_bridge(a)
         # Foreign packets and, from A's address, packets of wrong lengths: dropped, not played.
         self.send("c", "b", 30, "776")
@@ -88,6 +82,7 @@ class BridgeTest(SystemTest):
         self.assertIsNotNone(pb.wait_for("audio datagram of 100 bytes dropped"))
         # Rate-limited, lest a flood push the start-up out of the log: 31 in 0.2 s, 1 or 2 lines.
         self.assertLessEqual(pb.count("audio recevied from unknown device"), 2, pb.output())
+        self.assertIsNotNone(pb.wait_for("audio from %s stopped" % self.net.addr["a"]))
         asked = []  # until the receive side stays where the senders left it
 
         def settled():
@@ -95,6 +90,11 @@ class BridgeTest(SystemTest):
             return len(asked) > 1 and all(asked[-2][k] == asked[-1][k] for k in FIELDS[3:])
         self.assertTrue(wait_until(settled, 60, 1), asked[-1:])
         n = asked[-1]
+        # A's stream, from B's own figures: nothing lost, repeated or late; A has stopped.
+        for field, value in (("read_failures", 0), ("write_failures", 0), ("lost", 0),
+                             ("duplicated", 0), ("reordered", 0), ("stops", 1)):
+            self.assertEqual(n[field], value, field)
+        self.assertEqual(pb.count("audio from %s started" % self.net.addr["a"]), 1, pb.output())
         self.assertEqual((n["dropped_sender"], n["dropped_length"], n["send_failures"]),
                          (31, 2, 0), n)
         self.assertEqual(n["received"], n["played"] + 33, n)
