@@ -8,7 +8,7 @@
 // tick, and a played frame that the speaker pipe cannot take at once is dropped and counted.
 #pragma once
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "codec/frame.h"
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 // Every absolute path resolves under the board directory R. A device exists when a file of
 // its name exists under R/dev; opening it gives an ordinary descriptor of that file with the
 // device's model attached, and requests on the descriptor go to the model.
-#include "board/hw.h"
+#include "hw/hw.h"
 
 #include "shell/shell.h"
 #include "sim/devices.h"

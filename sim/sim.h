@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "board/hw.h"
+#include "hw/hw.h"
 
 // Hardware settings of the simulated board, from R/sim/board.conf.
 struct sim_board_conf {

@@ -1,6 +1,6 @@
 // obraBi: the intercom bridge. Only the name it is started under matters.
 #include "app/startup.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 
 int main(int, char** argv) {
     hw_init();

@@ -6,7 +6,7 @@
 #include "board/audio_dev.h"
 #include "board/fpga.h"
 #include "board/gpio.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "board/max9850.h"
 #include "codec/g711.h"
 #include "config/env.h"

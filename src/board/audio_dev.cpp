@@ -1,7 +1,7 @@
 // The audio data device: node creation, opening, and the frame and control requests.
 #include "board/audio_dev.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 #include "board/fpga.h"
 
 #include "board/fpga_reg.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // The codec GPIO requests: each operation opens the driver, issues one request and closes.
 #include "board/gpio.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 
 #include <cstdio>
 #include <fcntl.h>

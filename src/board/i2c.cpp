@@ -1,7 +1,7 @@
 // I2C transactions on /dev/i2c-sw.
 #include "board/i2c.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // it again; spiLock keeps transactions from different threads apart on the bus.
 #include "board/spi.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // A request with a sw_bus_msg record, shared by the board's I2C and SPI bus drivers.
 #include "board/sw_bus.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 
 #include <cstring>
 

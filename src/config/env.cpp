@@ -1,7 +1,7 @@
 // env_get and its family: the main store through env.d, the second store through env.fd.
 #include "config/env.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "config/shell_arg.h"
 #include "log/log.h"
 #include "log/safe_file.h"

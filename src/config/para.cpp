@@ -1,7 +1,7 @@
 // para_get: one key of the parameter file; the file is opened, scanned and closed every call.
 #include "config/para.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <cstdio>

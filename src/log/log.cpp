@@ -9,7 +9,7 @@
 // no lock.
 #include "log/log.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/safe_file.h"
 
 #include <cstdarg>

@@ -2,7 +2,7 @@
 // reads the same big-endian record whichever host built it.
 #include "util/codec_ctl.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // env_commit: the stores written to flash by env.u, one commit at a time per process.
 #include "util/env_write.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "config/shell_arg.h"
 #include "log/log.h"
 

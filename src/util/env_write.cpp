@@ -1,7 +1,7 @@
 // env_set_* and envfd_set_*: one command line through the shell per key written.
 #include "util/env_write.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "config/shell_arg.h"
 #include "log/log.h"
 

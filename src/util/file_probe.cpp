@@ -1,7 +1,7 @@
 // cat_first_line, path_exists, file_first_line, file_contains.
 #include "util/file_probe.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "config/para.h"
 #include "config/shell_arg.h"
 #include "log/log.h"

@@ -4,7 +4,7 @@
 // descriptor that took the lock stays open until flash_file_unlock.
 #include "util/flash_lock.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 
 #include <cstdio>
 #include <fcntl.h>

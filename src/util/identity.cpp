@@ -2,7 +2,7 @@
 #include "util/identity.h"
 
 #include "board/fpga.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "config/env.h"
 #include "config/shell_arg.h"
 #include "log/log.h"

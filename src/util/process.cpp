@@ -1,7 +1,7 @@
 // pidof_value, ppp0_link_up and stop_and_reboot.
 #include "util/process.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "config/shell_arg.h"
 #include "log/log.h"
 #include "log/safe_file.h"

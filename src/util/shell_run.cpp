@@ -1,7 +1,7 @@
 // run_popen: a command through popen, waited for.
 #include "util/process.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // spiLock like every other SPI driver, and releases it before the outcome is looked at.
 #include "util/spi_sw.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "board/spi.h"
 
 #include <cerrno>

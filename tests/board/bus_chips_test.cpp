@@ -4,7 +4,7 @@
 
 #include "board/ak5701.h"
 #include "board/gpio.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "board/i2c.h"
 #include "board/max9850.h"
 #include "board/spi.h"

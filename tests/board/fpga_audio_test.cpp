@@ -3,7 +3,7 @@
 #include "board_trace.h"
 
 #include "board/audio_dev.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "sim/sim.h"
 
 #include <sys/mman.h>

@@ -2,7 +2,7 @@
 // apart, the readers' line rules, and the replay program of the builds without libFuzzer.
 #pragma once
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "log/log.h"
 
 #include <algorithm>

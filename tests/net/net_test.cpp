@@ -2,7 +2,7 @@
 // about dropped datagrams.
 #include "board/audio_dev.h"
 #include "board/fpga.h"
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "codec/g711.h"
 #include "config/env.h"
 #include "net/counters.h"

@@ -2,7 +2,7 @@
 // descriptor of the process beyond the standard ones, through each way a command starts.
 #include "shell/shell.h"
 
-#include "board/hw.h"
+#include "hw/hw.h"
 #include "support/board_dir.h"
 
 #include <csignal>

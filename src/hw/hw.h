@@ -3,7 +3,9 @@
 // Two implementations are chosen when the build is configured: the board one passes every
 // call to the system unchanged; the simulated one resolves every fixed absolute path under
 // the simulated board directory and attaches device nodes to models of the board's
-// hardware. Product code never asks which one it runs on. Plain types only.
+// hardware. Product code never asks which one it runs on. Plain types only. The seam is the
+// layer just above the shell: every other folder of the product builds on it, and it on
+// nothing of theirs.
 #pragma once
 
 #include <cstddef>

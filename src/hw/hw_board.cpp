@@ -1,5 +1,5 @@
 // The hardware seam on the real board: every call goes to the system unchanged.
-#include "board/hw.h"
+#include "hw/hw.h"
 
 #include "shell/shell.h"
 
