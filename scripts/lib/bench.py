@@ -15,7 +15,6 @@ stream statistics per datagram and per wake-up of the receive loop from bench_st
 import json
 import os
 import re
-import shutil
 import signal
 import statistics
 import subprocess
@@ -24,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obrabi_audio as audio  # noqa: E402
+from obrabi_harness import Bridge, intercom_board  # noqa: E402
 from obrabi_netns import Network  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -73,62 +73,35 @@ def stream_times():
 # -- one intercom --
 
 class Intercom:
+    """A bridge of the bench on its board (build/bench/A, B), logging to the board's file; with
+    preload, the heap allocation counter preloaded."""
+
     def __init__(self, net, host, peer, preload=False):
         self.net, self.host = net, host
-        self.root = os.path.join(OUT, host.upper())
-        shutil.rmtree(self.root, ignore_errors=True)
-        subprocess.run([os.path.join(ROOT, "scripts", "new-board"), self.root], check=True,
-                       stdout=subprocess.DEVNULL)
-        a = net.addr
-        with open(os.path.join(self.root, "var", "obraBi_para"), "w") as f:
-            f.write("OUT_DEST=%s\nOUT_SRC=%s\nIN_DEST=%s\nIN_SRC=%s\n" % (
-                a[peer], a[host], a[host], a[peer]))
-        audio.write_wav(self.sim("mic.wav"), audio.speech_like(6, seed=ord(host)))
-        with open(self.sim("board.conf"), "a") as f:
-            f.write("variant=0x2D52\ncapture=mic.wav\ncapture_loop=1\n"
-                    "capture_log=capture.log\nplayback_log=playback.log\n")
+        self.board = intercom_board(net.addr, host, peer, audio.speech_like(6, seed=ord(host)),
+                                    root=os.path.join(OUT, host.upper()))
         self.counts = self.sim("malloc.count") if preload else None
-        self.proc = None
+        self.bridge = None
 
     def sim(self, name):
-        return os.path.join(self.root, "sim", name)
+        return self.board.path("/sim/" + name)
 
     def start(self):
-        env = ["OBRABI_ROOT=" + self.root]
-        if self.counts:
-            env += ["LD_PRELOAD=" + SHIM, "MALLOC_COUNT_FILE=" + self.counts]
-        self.out = open(self.sim("obraBi.out"), "w")
-        self.proc = subprocess.Popen(["ip", "netns", "exec", self.net.ns(self.host), "nice", "-n",
-                                      NICE, "env"] + env + [BIN],
-                                     stdout=self.out, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + 120
-        while "Recv Ip=" not in self.log():
-            if self.proc.poll() is not None or time.monotonic() > deadline:
-                sys.exit("bench: intercom %s did not start:\n%s%s" % (
-                    self.host, self.log(), open(self.sim("obraBi.out")).read()))
-            time.sleep(0.1)
-
-    def log(self):
-        try:
-            return open(os.path.join(self.root, "tmp", ".print_obraBi")).read()
-        except FileNotFoundError:
-            return ""
+        env = {"LD_PRELOAD": SHIM, "MALLOC_COUNT_FILE": self.counts} if self.counts else {}
+        self.bridge = Bridge(self.board, self.board.program(BIN, "bin/obraBi"),
+                             netns=self.net.ns(self.host), wrap=["nice", "-n", NICE], env=env)
+        self.proc = self.bridge.proc
+        if self.bridge.wait_for("Recv Ip=", 120) is None:
+            sys.exit("bench: intercom %s did not start:\n%s" % (
+                self.host, "\n".join(self.bridge.logged() + self.bridge.output(1))))
 
     def counters(self):
         """SIGUSR1: the fields of the counters line that answers it in the log, or None."""
-        before = self.log().count("counters: ")
-        os.kill(self.proc.pid, signal.SIGUSR1)
-        for _ in range(500):
-            lines = [l for l in self.log().splitlines() if "counters: " in l]
-            if len(lines) > before:
-                return audio.parse_counters(lines[-1])
-            time.sleep(0.02)
-        return None
+        return self.bridge.counters(10)
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait()
+        if self.bridge:
+            self.bridge.close()
 
     def allocations(self):
         """The preloaded counter's count of heap allocations so far."""

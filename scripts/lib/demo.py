@@ -2,7 +2,6 @@
 
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -10,6 +9,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obrabi_audio as audio  # noqa: E402
+from obrabi_harness import Bridge, intercom_board  # noqa: E402
 from obrabi_netns import Network  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -37,34 +37,6 @@ def spoken(text, seconds):
     while len(out) < seconds * audio.RATE:
         out += samples + pause
     return out[:int(seconds * audio.RATE)]
-
-
-def make_board(name, para, source):
-    board = os.path.join(OUT, name)
-    shutil.rmtree(board, ignore_errors=True)
-    subprocess.run([os.path.join(ROOT, "scripts", "new-board"), board], check=True,
-                   stdout=subprocess.DEVNULL)
-    with open(os.path.join(board, "var", "obraBi_para"), "w") as f:
-        f.write("".join("%s=%s\n" % kv for kv in para.items()))
-    audio.write_wav(os.path.join(board, "sim", "mic.wav"), source)
-    with open(os.path.join(board, "sim", "board.conf"), "a") as f:
-        f.write("capture=mic.wav\ncapture_loop=1\nplayback=speaker.wav\n"
-                "capture_log=capture.log\nplayback_log=playback.log\n")
-    return board
-
-
-def ask_counters(proc, board):
-    """SIGUSR1 to a running bridge: the fields of the counters line that answers it."""
-    out = os.path.join(board, "sim", "obraBi.out")
-    before = open(out).read().count("counters: ")
-    os.kill(proc.pid, signal.SIGUSR1)
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        lines = [l for l in open(out).read().splitlines() if l.startswith("counters: ")]
-        if len(lines) > before:
-            return audio.parse_counters(lines[-1])
-        time.sleep(0.05)
-    return None
 
 
 def link_quality(receiver, counters, playback_log):
@@ -99,60 +71,46 @@ def main():
             if sources[host] is None:
                 sources[host] = audio.speech_like(6, seed=ord(host))
                 kinds[host] = "a synthetic speech-like signal"
-        boards = {
-            "a": make_board("A", {"OUT_DEST": b_addr, "OUT_SRC": a_addr, "IN_DEST": a_addr,
-                                  "IN_SRC": b_addr}, sources["a"]),
-            "b": make_board("B", {"OUT_DEST": a_addr, "OUT_SRC": b_addr, "IN_DEST": b_addr,
-                                  "IN_SRC": a_addr}, sources["b"]),
-        }
+        boards = {host: intercom_board(net.addr, host, peer, sources[host],
+                                       root=os.path.join(OUT, host.upper()))
+                  for host, peer in (("a", "b"), ("b", "a"))}
         for host, board in boards.items():
-            log = open(os.path.join(board, "sim", "obraBi.out"), "w")
-            procs[host] = subprocess.Popen(["ip", "netns", "exec", net.ns(host), BIN],
-                                           env=dict(os.environ, OBRABI_ROOT=board),
-                                           stdout=log, stderr=subprocess.STDOUT)
+            procs[host] = Bridge(board, board.program(BIN), netns=net.ns(host))
             print("intercom %s at %s on %s, microphone: %s" % (host.upper(), net.addr[host],
-                                                                board, kinds[host]))
+                                                                board.root, kinds[host]))
         print("bringing up the codecs (about 7 s)...", flush=True)
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline:
-            outs = [open(os.path.join(b, "sim", "obraBi.out")).read() for b in boards.values()]
-            if all("Recv Ip=" in o for o in outs):
-                break
-            if any(p.poll() is not None for p in procs.values()):
-                sys.exit("demo: an intercom stopped:\n" + "\n".join(outs))
-            time.sleep(0.2)
+        for p in procs.values():
+            if p.wait_for("Recv Ip=", 60) is None:
+                sys.exit("demo: an intercom did not start:\n" + "\n".join(
+                    "\n".join(q.output() + q.output(1)) for q in procs.values()))
         print("talking for %.0f s..." % seconds, flush=True)
         time.sleep(seconds)
-        counters = {host: ask_counters(procs[host], boards[host]) for host in "ab"}
+        counters = {host: procs[host].counters(30) for host in "ab"}
     finally:
         for p in procs.values():
-            if p.poll() is None:
-                p.terminate()
-                p.wait()
+            p.close()
         net.close()
 
     print()
     status = 0
     for sender, receiver in (("a", "b"), ("b", "a")):
-        r = audio.analyse(sources[sender], os.path.join(boards[sender], "sim", "capture.log"),
-                          os.path.join(boards[receiver], "sim", "playback.log"),
-                          os.path.join(boards[receiver], "sim", "speaker.wav"))
+        r = audio.analyse(sources[sender], boards[sender].path("/sim/capture.log"),
+                          boards[receiver].path("/sim/playback.log"),
+                          boards[receiver].path("/sim/speaker.wav"))
         print(audio.summary("%s to %s" % (sender.upper(), receiver.upper()), r))
         if r["lost"] or r["exact"] != r["compared"] or not r["compared"]:
             status = 1
         if not link_quality(receiver.upper(), counters[receiver],
-                            os.path.join(boards[receiver], "sim", "playback.log")):
+                            boards[receiver].path("/sim/playback.log")):
             status = 1
     print("(frames sent before the far side listened are not received; lost counts the gaps "
           "once audio flows)")
     print()
     for host in "ab":
-        board = boards[host]
         print("intercom %s: microphone %s, speaker %s" % (
-            host.upper(), os.path.join(board, "sim", "mic.wav"),
-            os.path.join(board, "sim", "speaker.wav")))
-    print("listen with e.g.  play %s   (sox) or  aplay %s" % (
-        os.path.join(boards["b"], "sim", "speaker.wav"), os.path.join(boards["b"], "sim", "speaker.wav")))
+            host.upper(), boards[host].path("/sim/mic.wav"), boards[host].path("/sim/speaker.wav")))
+    speaker = boards["b"].path("/sim/speaker.wav")
+    print("listen with e.g.  play %s   (sox) or  aplay %s" % (speaker, speaker))
     return status
 
 

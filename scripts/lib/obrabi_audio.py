@@ -241,4 +241,6 @@ def summary(name, r):
             f"sent {r['sent']}, received {r['played'] + r['muted']}, played {r['played']}, "
             f"lost {r['lost']}\n    bit-exact with an ideal G.711 round trip: {r['exact']} of "
             f"{r['compared']} ({share:.1f}%); SNR against the source {snr}; "
-            f"capture-to-playback latency median {med:.1f} ms, p95 {p95:.1f} ms")
+            f"capture-to-playback latency median {med:.1f} ms, p95 {p95:.1f} ms once a frame is "
+            f"captured; from its first sample add the {FRAME_US / 1000:.0f} ms that fill it: "
+            f"median {med + FRAME_US / 1000:.1f} ms")

@@ -1,15 +1,13 @@
-"""Harness of the system tests: simulated boards, the real obraBi binary on them, hosts in
-network namespaces and tools run there: a sender (`python3 obrabi.py DEST PORT ...`), a sender
-of a planned stream (`... stream ...`) and a multicast listener (`... listen ...`). ctest sets
-OBRABI_BIN, OBRABI_EMULATOR (words that run the build's binaries), OBRABI_SOURCE and
-OBRABI_SANITIZER."""
+"""The system tests' side of the harness (scripts/lib/obrabi_harness.py): the build under
+test, hosts a, b and c in network namespaces, and tools run there: a sender
+(`python3 obrabi.py DEST PORT ...`), a sender of a planned stream (`... stream ...`) and a
+multicast listener (`... listen ...`). ctest sets OBRABI_BIN, OBRABI_EMULATOR (words that run
+the build's binaries), OBRABI_SOURCE, OBRABI_BUILD_DIR and OBRABI_SANITIZER."""
 
 import os
 import shlex
 import shutil
-import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import time
@@ -22,114 +20,25 @@ BUILD_DIR = os.environ.get("OBRABI_BUILD_DIR", "")
 SOURCE = os.environ.get("OBRABI_SOURCE", os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "scripts", "lib"))
 import obrabi_audio as audio  # noqa: E402
+from obrabi_harness import OWN_NET, Board, Bridge, intercom_board, wait_until  # noqa: E402,F401
 from obrabi_netns import Network  # noqa: E402
 
 SANITIZER_MARKS = ("ThreadSanitizer", "AddressSanitizer", "LeakSanitizer", "runtime error")
 PACKET = bytes([0x02, 0x00, 0x02, 0xC1]) + bytes([0xD5]) * 772  # whole, from no bridge
-# A network of its own, loopback only: bridges side by side share no port.
-OWN_NET = ["unshare", "--net", "sh", "-c", 'ip link set lo up && exec "$@"', "sh"]
-
-
-def wait_until(predicate, timeout=120.0, step=0.05):  # generous bounds: qemu is slow
-    deadline = time.monotonic() + timeout
-    while not (value := predicate()) and time.monotonic() < deadline:
-        time.sleep(step)
-    return value
-
-
-class Board:
-    """A simulated board directory made by scripts/new-board."""
-
-    def __init__(self, para=None, conf=None, env=None):
-        self.root = tempfile.mkdtemp(prefix="obrabi-sys-")
-        os.rmdir(self.root)
-        subprocess.run([os.path.join(SOURCE, "scripts", "new-board"), self.root], check=True,
-                       stdout=subprocess.DEVNULL)
-        if para is not None:  # text, or keys and values (None: left out)
-            self.write("/var/obraBi_para", para if isinstance(para, str) else
-                       "".join(f"{k}={v}\n" for k, v in para.items() if v is not None))
-        self.configure(**(conf or {}))
-        for key, value in (env or {}).items():  # the main environment store; None removes
-            lines = [l + "\n" for l in self.read("/sim/env.main", "").splitlines()
-                     if not l.startswith(key + "=")]
-            self.write("/sim/env.main", "".join(lines) + (f"{key}={value}\n" if value else ""))
-
-    def path(self, logical):
-        return self.root + logical
-
-    def write(self, logical, content):
-        os.makedirs(os.path.dirname(self.path(logical)), exist_ok=True)
-        with open(self.path(logical), "w") as f:
-            f.write(content)
-
-    def read(self, logical, default=None):
-        try:
-            with open(self.path(logical), errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return default
-
-    def configure(self, **settings):  # sim/board.conf: fpga_version=0x101, ...
-        with open(self.path("/sim/board.conf"), "a") as f:
-            f.write("".join(f"{k}={v}\n" for k, v in settings.items()))
-
-    def program(self, name="bin/obraBi_to_screen"):  # a link to the binary: its name picks the log
-        path = os.path.join(self.root, "sim", name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if not os.path.lexists(path):
-            os.symlink(os.path.abspath(BIN), path)
-        return path
-
-
-class Process:
-    """obraBi running on a board; its standard output and error go to files read on demand.
-    wrap: words that run it (setpriv ...), inside its network namespace; env: more variables."""
-
-    def __init__(self, board, program, netns=None, user=None, wrap=(), env=None):
-        argv = list(wrap) + EMULATOR + [program]
-        if user is not None:
-            argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + argv
-        argv = ["ip", "netns", "exec", netns] + argv if netns else OWN_NET + argv
-        self.board, self.files = board, [tempfile.TemporaryFile(), tempfile.TemporaryFile()]
-        env = dict(os.environ, OBRABI_ROOT=board.root, **env or {})
-        self.proc = subprocess.Popen(argv, env=env, stdout=self.files[0], stderr=self.files[1],
-                                     stdin=subprocess.DEVNULL)
-
-    def output(self, which=0):  # whole lines so far of standard output (which=0) or error (1)
-        text = os.pread(self.files[which].fileno(), 1 << 26, 0).decode(errors="replace")
-        return text[:text.rfind("\n") + 1].split("\n")[:-1]
-
-    def find(self, text):
-        return next((l for l in self.output() if text in l), None)
-
-    def wait_for(self, text, timeout=120):
-        wait_until(lambda: self.find(text) is not None or not self.alive(), timeout)
-        return self.find(text)
-
-    def count(self, text):
-        return sum(1 for l in self.output() if text in l)
-
-    def wait_exit(self, timeout=120):  # the exit status, None while it runs on
-        wait_until(lambda: not self.alive(), timeout, 0.1)
-        return self.proc.poll()
-
-    def alive(self):
-        return self.proc.poll() is None
-
-    def stop(self):
-        self.proc.kill()  # nothing when it has ended
-        self.proc.wait()
 
 
 class SystemTest(unittest.TestCase):
     """Tests on hosts a, b and c in network namespaces of the class's own (needs root). After
-    each test boards are removed, processes stopped, and any sanitizer report fails it."""
+    each test boards are removed, bridges stopped, and any sanitizer report fails it. A class
+    may give its network other settings (obrabi_netns.Network's keywords) in `network`."""
+
+    network = {}
 
     @classmethod
     def setUpClass(cls):
         if os.geteuid() != 0 and not os.environ.get("CI"):  # in CI they must run, and fail
             raise unittest.SkipTest("network namespace tests need root")
-        cls.net = Network(["a", "b", "c"])
+        cls.net = Network(["a", "b", "c"], **cls.network)
         cls.addClassCleanup(cls.net.close)
 
     def setUp(self):
@@ -138,12 +47,12 @@ class SystemTest(unittest.TestCase):
     def tearDown(self):
         for p in self.procs:
             p.stop()
-        for b in self.boards:
-            shutil.rmtree(b.root, ignore_errors=True)
         reports = [(p.proc.args, l) for p in self.procs for l in p.output(1)
                    if any(m in l for m in SANITIZER_MARKS)]
-        for f in (f for p in self.procs for f in p.files):
-            f.close()
+        for p in self.procs:
+            p.close()
+        for b in self.boards:
+            shutil.rmtree(b.root, ignore_errors=True)
         self.assertEqual(reports, [], "sanitizer reports on standard error")
 
     def board(self, **kw):
@@ -151,7 +60,9 @@ class SystemTest(unittest.TestCase):
         return self.boards[-1]
 
     def start(self, board, program=None, netns=None, user=None, wrap=(), env=None):
-        self.procs.append(Process(board, program or board.program(), netns, user, wrap, env))
+        """The build under test on the board, by default as obraBi_to_screen."""
+        self.procs.append(Bridge(board, program or board.program(BIN), netns, EMULATOR, wrap,
+                                 user, env))
         return self.procs[-1]
 
     @staticmethod
@@ -163,14 +74,12 @@ class SystemTest(unittest.TestCase):
         self.assertEqual(p.wait(300) if wait else 0, 0)
         return p
 
-    def intercom(self, host, peer, seed=1, para=None, env=None, **conf):  # speech-like to peer
-        me, other = self.net.addr[host], self.net.addr[peer]
-        para = dict({"OUT_DEST": other, "OUT_SRC": me, "IN_DEST": me, "IN_SRC": other}, **para or {})
-        b = self.board(para=para, conf={"variant": "0x2D52", **conf}, env=env)
-        b.host, b.source = host, audio.speech_like(3, seed=seed)
-        audio.write_wav(b.path("/sim/mic.wav"), b.source)
-        b.configure(capture="mic.wav", capture_loop=1, frame_us=20000, playback="speaker.wav",
-                    capture_log="capture.log", playback_log="playback.log")
+    def intercom(self, host, peer, seed=1, para=None, env=None, **conf):
+        """A board for host that talks to peer, a speech-like microphone signal, frames of
+        20 ms."""
+        b = intercom_board(self.net.addr, host, peer, audio.speech_like(3, seed=seed), para=para,
+                           conf=dict({"frame_us": 20000}, **conf), env=env)
+        self.boards.append(b)
         return b
 
     def run_bridge(self, board, ready="Recv Ip="):
@@ -179,20 +88,15 @@ class SystemTest(unittest.TestCase):
         return p
 
     def plays(self, board, since_us=0):  # frames played after since_us, not muted
-        return [e for e in audio.read_events(board.path("/sim/playback.log"))
-                if e[0] == "play" and not e[3] and e[1] > since_us]
+        return board.plays(since_us)
 
     def wait_plays(self, board, count, since_us=0, timeout=180):
-        ok = wait_until(lambda: len(self.plays(board, since_us)) >= count, timeout, 0.1)
+        ok = wait_until(lambda: len(board.plays(since_us)) >= count, timeout, 0.1)
         self.assertTrue(ok, "%s: fewer than %d frames played" % (board.host, count))
 
     def counters(self, p):  # sends SIGUSR1: the fields of the line that answers it
-        before = p.count("counters: ")
-        os.kill(p.proc.pid, signal.SIGUSR1)
-        self.assertTrue(wait_until(lambda: p.count("counters: ") > before, 60), p.output()[-9:])
-        line = [l for l in p.output() if "counters: " in l][-1]
-        fields = audio.parse_counters(line)
-        self.assertIsNotNone(fields, line)
+        fields = p.counters()
+        self.assertIsNotNone(fields, p.logged()[-9:])
         return fields
 
     def stream(self, host, dest, plan, iface=None, wait=True):
@@ -242,7 +146,6 @@ def tool_stream(dest, port, plan_file, log_file, iface=None):
         time.sleep(max(0.0, start + at - time.monotonic()))
         s.sendto(PACKET[:772] + counter.to_bytes(2, "big") + PACKET[774:], (dest, int(port)))
         sent.append("%d %d\n" % (time.monotonic_ns() // 1000, counter))
-    time.sleep(0.2)  # the last datagram handled before the caller looks
     with open(log_file, "w") as f:
         f.write("".join(sent))
 

@@ -35,7 +35,7 @@ class InitScriptTest(SystemTest):
             with self.subTest(shell=" ".join(shell)):
                 b = self.board()
                 # The base name picks the log: the board's /tmp/.print_obraBi, time-stamped.
-                program = b.program("x_to_screen/obraBi")
+                program = b.program(BIN, "x_to_screen/obraBi")
                 b.configure(no_such_key=1)  # the simulated board complains on standard error
                 pidfile = b.path("/var/run/obraBi.pid")
                 b.write("/etc/default/obraBi", "OBRABI_BIN=%s\nOBRABI_PIDFILE=%s\nOBRABI_OUTPUT=%s\n"

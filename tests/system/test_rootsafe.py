@@ -8,7 +8,7 @@ import signal
 import stat
 import unittest
 
-from obrabi import BUILD_DIR, EMULATOR, SANITIZER, SOURCE, SystemTest, wait_until
+from obrabi import BIN, BUILD_DIR, EMULATOR, SANITIZER, SOURCE, SystemTest, wait_until
 
 LOG, BAK = "/tmp/.print_obraBi", "/tmp/.print_obraBi.bak"
 # The program is started as "obraBi": it logs to its file, and its dumps carry that name.
@@ -48,7 +48,7 @@ def status_field(pid, key):
 class RootSafeTest(SystemTest):
     def file_board(self, **kw):  # a board and the program on it that logs to the board's file
         b = self.board(**kw)
-        return b, b.program("bin/obraBi")
+        return b, b.program(BIN, "bin/obraBi")
 
     def text(self, b, logical):  # a regular file's text; "" for anything else (never a FIFO)
         try:
@@ -151,7 +151,7 @@ class RootSafeTest(SystemTest):
         if not os.path.exists(SHIM):
             self.skipTest("%s not built (host build only)" % SHIM)
         b = self.intercom("b", "a")
-        program = b.program("bin/obraBi")
+        program = b.program(BIN, "bin/obraBi")
         counts = b.path("/sim/malloc.count")
         p = self.start(b, program, netns=self.net.ns("b"),
                        env={"LD_PRELOAD": SHIM, "MALLOC_COUNT_FILE": counts})
