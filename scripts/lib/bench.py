@@ -273,7 +273,7 @@ def table(r):
                  "bench_stream not built (libbenchmark-dev)", ""))
     lat = r["latency"]
     if lat:
-        rows.append(("capture-to-playback latency, real frame rate (%d frames)" % len(lat),
+        rows.append(("latency, a frame captured to its playback (%d frames)" % len(lat),
                      "median %.2f ms, p95 %.2f ms, p99 %.2f ms" % (
                          statistics.median(lat), audio.percentile(lat, 95),
                          audio.percentile(lat, 99)), ""))
