@@ -13,9 +13,6 @@
 
 namespace {
 
-// Pieces in which the tool's listing is copied into the dump.
-constexpr std::size_t ENV_DUMP_PIECE_SIZE = 1024;
-
 int envAccessMode = 0;
 char envdCachePath[ENV_PATH_SIZE];
 char envfdCachePath[ENV_PATH_SIZE];
@@ -67,10 +64,7 @@ void take_dump(const env_store& store, const char* dump) {
     }
     FILE* out = hw_popen(command, "r");
     if (out != nullptr) {
-        char piece[ENV_DUMP_PIECE_SIZE];
-        std::size_t n = 0;
-        while ((n = std::fread(piece, 1, sizeof piece, out)) > 0)
-            (void)write_whole(fd, piece, n);
+        (void)write_stream(fd, out);
         hw_pclose(out);
     }
     close(fd);

@@ -150,3 +150,12 @@ int write_whole(int fd, const void* data, std::size_t size) {
     }
     return 1;
 }
+
+int write_stream(int fd, std::FILE* from) {
+    char piece[SAFE_STREAM_PIECE_SIZE];
+    int ok = 1;
+    std::size_t n = 0;
+    while ((n = std::fread(piece, 1, sizeof piece, from)) > 0)
+        ok &= write_whole(fd, piece, n);
+    return ok;
+}

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 enum class safe_mode {
     read,    // an existing file, read from the start; nothing is removed or created
@@ -24,6 +25,8 @@ enum class safe_mode {
 inline constexpr int SAFE_OPEN_TRIES = 3;
 // Room for the reason of a failure, with its terminator.
 inline constexpr std::size_t SAFE_WHY_SIZE = 128;
+// The pieces write_stream reads and writes.
+inline constexpr std::size_t SAFE_STREAM_PIECE_SIZE = 1024;
 
 // Opens the file at path (a path as the system sees it, already resolved) as mode says. A file
 // created here gets the mode 0666 less the umask, as fopen creates one. Result: a descriptor,
@@ -37,3 +40,7 @@ long long safe_file_size(const char* path);
 
 // Writes all of data to fd, again after a short write or an interruption. 1, or 0 on failure.
 int write_whole(int fd, const void* data, std::size_t size);
+
+// Writes everything the stream gives, to its end, to fd (a tool's output into a file that
+// safe_open made). 1, or 0 when a write failed; the rest of the stream is read all the same.
+int write_stream(int fd, std::FILE* from);

@@ -54,10 +54,7 @@ int ppp0_link_up() {
     if (out >= 0) {
         FILE* listing = shell_popen("ifconfig ppp0"); // its errors go to standard error
         if (listing != nullptr) {
-            char piece[PPP0_LINE_SIZE];
-            std::size_t n = 0;
-            while ((n = std::fread(piece, 1, sizeof piece, listing)) > 0)
-                (void)write_whole(out, piece, n);
+            (void)write_stream(out, listing);
             shell_pclose(listing);
         }
         close(out);

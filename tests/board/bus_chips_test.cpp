@@ -119,13 +119,18 @@ TEST(Gpio, RequestWordsCarryCommandAndLineAndEachCallClosesTheDriverOrReportsItM
     EXPECT_LE(open_descriptors(), before);
 }
 
-// AK5701 writes as the trace shows them, from "register=value" pairs in the order sent.
-lines ak_writes(const std::string& pairs) {
+// Register writes as the trace shows them, from "register=value" pairs (hexadecimal) in the
+// order sent, each made into its trace line by line_of(register, value).
+lines register_writes(const std::string& pairs, std::string (*line_of)(unsigned, unsigned)) {
     lines out;
     for (const std::string& pair : words(pairs))
-        out.push_back(ak_write(std::stoul(pair.substr(0, 2), nullptr, 16),
-                               std::stoul(pair.substr(3), nullptr, 16)));
+        out.push_back(line_of(std::stoul(pair.substr(0, 2), nullptr, 16),
+                              std::stoul(pair.substr(3), nullptr, 16)));
     return out;
+}
+
+lines ak_writes(const std::string& pairs) {
+    return register_writes(pairs, ak_write);
 }
 
 TEST(Ak5701, SequencePerRateBoardAndInputThenGainAndAlcFromTheStore) {
@@ -213,14 +218,9 @@ TEST(Ak5701, CodecResetPulsesTheRunBitOnlyAboveVersion257) {
     }
 }
 
-// MAX9850 writes to addr as the trace shows them, from "register=value" pairs in the order
-// sent.
-lines dac_writes(unsigned addr, const std::string& pairs) {
-    lines out;
-    for (const std::string& pair : words(pairs))
-        out.push_back(i2c_write_line(addr, std::stoul(pair.substr(0, 2), nullptr, 16),
-                                     std::stoul(pair.substr(3), nullptr, 16)));
-    return out;
+// The MAX9850's writes at 0x20 or 0x22.
+template <unsigned addr> std::string dac_write(unsigned reg, unsigned value) {
+    return i2c_write_line(addr, reg, value);
 }
 
 TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
@@ -239,7 +239,7 @@ TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
         board_dir b;
         map_board(b, "fpga_version=0x0101"); // the DAC answers at 0x20
         max9850_setup_writes(addr, rate, withReg02);
-        EXPECT_EQ(b.traced("/dev/i2c-sw "), dac_writes(0x20, writes)) << rate;
+        EXPECT_EQ(b.traced("/dev/i2c-sw "), register_writes(writes, dac_write<0x20>)) << rate;
     }
     // A newer FPGA on another board answers at 0x22, where main points init_dac; at the
     // wrong address every write is still made, and fails.
@@ -247,7 +247,8 @@ TEST(Max9850, SetUpPerRateAtTheChosenAddress) {
     map_board(b, "variant=0x2D52\nfpga_version=0x0300");
     max9850I2cAddr = 0x22;
     EXPECT_EQ(stdout_of([] { init_dac(8000); }), "init MAX9850 4 Intercomm (8000Hz) \n");
-    EXPECT_EQ(b.traced("/dev/i2c-sw "), dac_writes(0x22, head + rest + "09=60 05=FD"));
+    EXPECT_EQ(b.traced("/dev/i2c-sw "),
+              register_writes(head + rest + "09=60 05=FD", dac_write<0x22>));
     stdout_of([] { init_max9850(0x20, 8000); });
     lines failed = b.traced("/dev/i2c-sw 0x2 addr=0x20 ");
     ASSERT_EQ(failed.size(), 10u);

@@ -131,17 +131,6 @@ TEST_F(Env, DumpIsNeverWrittenThroughALinkOrFifoPlantedAtItsPath) {
     const std::string victim = "ROOT=untouched\n";
     const std::string dump = board.path("/tmp/.env.d.result.test_config");
     board.write("/etc/victim", victim);
-    const struct {
-        const char* name;
-        int (*plant)(const std::string& target, const std::string& at);
-    } plants[] = {
-        {"symbolic link", [](const std::string& t,
-                             const std::string& at) { return symlink(t.c_str(), at.c_str()); }},
-        {"FIFO",
-         [](const std::string&, const std::string& at) { return mkfifo(at.c_str(), 0666); }},
-        {"hard link",
-         [](const std::string& t, const std::string& at) { return link(t.c_str(), at.c_str()); }},
-    };
     auto is_fresh_dump = [&] {
         struct stat st {};
         return lstat(dump.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&

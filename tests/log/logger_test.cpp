@@ -105,17 +105,6 @@ TEST_F(Logger, LinksAndFifosAtTheLogOrBackupAreReplacedNeverFollowed) {
     const std::string victim = "a root file elsewhere\n";
     board.write("/etc/victim", victim);
     const std::string target = board.path("/etc/victim");
-    const struct {
-        const char* name;
-        int (*plant)(const std::string& target, const std::string& at);
-    } plants[] = {
-        {"symbolic link", [](const std::string& t,
-                             const std::string& at) { return symlink(t.c_str(), at.c_str()); }},
-        {"FIFO",
-         [](const std::string&, const std::string& at) { return mkfifo(at.c_str(), 0666); }},
-        {"hard link",
-         [](const std::string& t, const std::string& at) { return link(t.c_str(), at.c_str()); }},
-    };
     for (const auto& p : plants) {
         for (const char* at : {"/tmp/.print_obraBi", "/tmp/.print_obraBi.bak"}) {
             const std::string row = std::string(p.name) + " at " + at;

@@ -72,3 +72,11 @@ lines spi_tx(const board_dir& b, int port) {
             out.push_back(l.substr(at + 4));
     return out;
 }
+
+const planted_kind plants[3] = {
+    {"symbolic link", [](const std::string& target,
+                         const std::string& at) { return symlink(target.c_str(), at.c_str()); }},
+    {"FIFO", [](const std::string&, const std::string& at) { return mkfifo(at.c_str(), 0666); }},
+    {"hard link", [](const std::string& target,
+                     const std::string& at) { return link(target.c_str(), at.c_str()); }},
+};

@@ -46,6 +46,14 @@ class board_dir {
 
 std::string read_file(const std::string& path);
 
+// What a local user can put at a fixed path under /tmp in place of the process's own file:
+// plant(target, at) makes it; 0 when it was made.
+struct planted_kind {
+    const char* name;
+    int (*plant)(const std::string& target, const std::string& at);
+};
+extern const planted_kind plants[3]; // a symbolic link, a FIFO, a hard link to the target
+
 inline lines words(const std::string& text) {
     std::istringstream in(text);
     return lines(std::istream_iterator<std::string>(in), {});
