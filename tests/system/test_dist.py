@@ -75,10 +75,18 @@ class InitScriptTest(SystemTest):
                 run("start", up=True)
                 run("stop")
                 run("reload-everything", 2, "usage:")
-                # A copy that ends at once: start fails and names the board's log, which says why.
-                b.write("/var/obraBi_para", "OUT_DEST=nowhere\n")
-                run("start", 1, "started and ended at once; see " + b.path("/tmp/.print_obraBi"))
-                self.assertIn("/var/obraBi_para/OUT_DEST : nowhere, invalid", log())
+                # A copy that ends at once: start fails and names where the program said why,
+                # the board's log or, for a _to_screen name, the output. The copy is a stand-in
+                # that ends at once, so that nothing depends on how long a start-up takes.
+                env["OBRABI_LAUNCHER"] = ""
+                for name, said in (("obraBi", "/tmp/.print_obraBi"),
+                                   ("obraBi_to_screen", "/tmp/obraBi.out")):
+                    gone = b.path("/sim/gone/" + name)
+                    b.write("/sim/gone/" + name, "#!/bin/sh\nexit 0\n")
+                    os.chmod(gone, 0o755)
+                    b.write("/etc/default/obraBi", "OBRABI_BIN=%s\nOBRABI_PIDFILE=%s\n"
+                            "OBRABI_OUTPUT=%s\n" % (gone, pidfile, b.path("/tmp/obraBi.out")))
+                    run("start", 1, "started and ended at once; see " + b.path(said))
 
 
 class InstallTest(unittest.TestCase):
