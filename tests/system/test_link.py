@@ -99,7 +99,9 @@ class LinkTest(SystemTest):
             len(played), len(plan), heard))
         self.assertGreater(heard, 0, "the switch never forwarded the group")
         self.assertLess(heard, len(plan) // 2, "the switch did not forget the listener")
-        self.assertGreaterEqual(len(played), 0.85 * len(plan))
+        # About a second lost at each of the switch's 8 s expiries (90% kept here); without the
+        # re-join B plays only until the first (about 20%).
+        self.assertGreaterEqual(len(played), 0.75 * len(plan))
         joined = "multicast: %s re-joined on %s" % (GROUP, self.net.addr["b"])
         self.assertTrue(any(l == joined for l in pb.output()), pb.output())
         self.assertGreaterEqual(pb.count("audio from %s stopped" % self.net.addr["a"]), 1)
