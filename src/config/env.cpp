@@ -77,14 +77,9 @@ int get_cached(const env_store& store, const char* key, char* dest, std::size_t 
     // A dump that is empty, missing or no regular file of ours is taken again.
     if (*store.cacheDirty == 1 || safe_file_size(dump) <= 0)
         take_dump(store, dump);
-    char why[SAFE_WHY_SIZE] = {};
-    const int fd = safe_open(dump, safe_mode::read, why, sizeof why);
-    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
-    if (f == nullptr) {
-        if (fd >= 0)
-            close(fd);
+    FILE* f = safe_read_stream(dump);
+    if (f == nullptr)
         return 0;
-    }
     const std::size_t keyLen = std::strlen(key);
     static thread_local char line[ENV_LINE_SIZE];
     int found = 0;

@@ -21,3 +21,8 @@ int line_limit_note(line_limit& limit, int64_t nowUs);
 // The number of events held, once an interval has passed since the last line; the caller then
 // writes their summary, which counts as a line. 0 when nothing is held or it is too early.
 unsigned long line_limit_take(line_limit& limit, int64_t nowUs);
+
+// "s" after a count of more or less than one ("2 more times"), "" after one.
+inline const char* line_limit_plural(unsigned long n) {
+    return n == 1 ? "" : "s";
+}

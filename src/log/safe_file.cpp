@@ -151,6 +151,15 @@ int write_whole(int fd, const void* data, std::size_t size) {
     return 1;
 }
 
+std::FILE* safe_read_stream(const char* path) {
+    char why[SAFE_WHY_SIZE] = {};
+    const int fd = safe_open(path, safe_mode::read, why, sizeof why);
+    std::FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (f == nullptr && fd >= 0)
+        close(fd);
+    return f;
+}
+
 int write_stream(int fd, std::FILE* from) {
     char piece[SAFE_STREAM_PIECE_SIZE];
     int ok = 1;

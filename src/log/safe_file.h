@@ -38,6 +38,9 @@ int safe_open(const char* path, safe_mode mode, char* why, std::size_t whySize);
 // user with no other name), otherwise -1: missing, a link, a FIFO and so on. Follows no link.
 long long safe_file_size(const char* path);
 
+// safe_open's read mode as a stdio stream (close-on-exec), or nullptr.
+std::FILE* safe_read_stream(const char* path);
+
 // Writes all of data to fd, again after a short write or an interruption. 1, or 0 on failure.
 int write_whole(int fd, const void* data, std::size_t size);
 

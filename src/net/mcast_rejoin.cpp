@@ -25,10 +25,6 @@ addr_text text_of(in_addr_t address) {
     return t;
 }
 
-const char* plural(unsigned long n) {
-    return n == 1 ? "" : "s";
-}
-
 void write_joined(mcast_group& g, bool nothingPlayed, int64_t nowUs) {
     if (g.reported)
         return;
@@ -58,10 +54,10 @@ void write_summaries(mcast_group& g, int64_t nowUs) {
     const addr_text group = text_of(g.group), iface = text_of(g.iface);
     if (joins != 0)
         log_printf("multicast: %s re-joined on %s %lu more time%s\n", group.text, iface.text, joins,
-                   plural(joins));
+                   line_limit_plural(joins));
     if (failures != 0)
         log_printf("multicast: %s failed to re-join on %s %lu more time%s (%s)\n", group.text,
-                   iface.text, failures, plural(failures), std::strerror(g.lastError));
+                   iface.text, failures, line_limit_plural(failures), std::strerror(g.lastError));
 }
 
 } // namespace

@@ -13,10 +13,6 @@ const char* sender_text(const stream_stats& s) {
     return inet_ntoa(from);
 }
 
-const char* plural(unsigned long n) {
-    return n == 1 ? "" : "s";
-}
-
 const char* state_text(const stream_stats& s) {
     return s.playing ? "playing" : "stopped";
 }
@@ -46,8 +42,8 @@ void stream_log_event(stream_log& log, const stream_stats& s, stream_event event
 void stream_log_flush(stream_log& log, const stream_stats& s, int64_t nowUs) {
     if (const unsigned long held = line_limit_take(log.stops, nowUs); held != 0)
         log_printf("audio from %s stopped %lu more time%s, now %s\n", sender_text(s), held,
-                   plural(held), state_text(s));
+                   line_limit_plural(held), state_text(s));
     if (const unsigned long held = line_limit_take(log.resumes, nowUs); held != 0)
         log_printf("audio from %s resumed %lu more time%s, now %s\n", sender_text(s), held,
-                   plural(held), state_text(s));
+                   line_limit_plural(held), state_text(s));
 }

@@ -59,10 +59,7 @@ int ppp0_link_up() {
         }
         close(out);
     }
-    const int in = safe_open(scratch, safe_mode::read, why, sizeof why);
-    FILE* f = in >= 0 ? fdopen(in, "r") : nullptr;
-    if (f == nullptr && in >= 0)
-        close(in);
+    FILE* f = safe_read_stream(scratch);
     int up = 0;
     if (f != nullptr) {
         char line[PPP0_LINE_SIZE] = {};
