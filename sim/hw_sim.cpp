@@ -212,18 +212,14 @@ int hw_system(const char* command) {
 }
 
 FILE* hw_popen(const char* command, const char* mode) {
-    if (mode[0] != 'r') {
-        errno = EINVAL;
-        return nullptr;
-    }
     if (sim_root()[0] == '\0')
-        return shell_popen(command);
+        return shell_popen(command, mode);
     char line[SIM_COMMAND_SIZE];
     if (with_board_path(command, line, sizeof line) != 1) {
         errno = E2BIG;
         return nullptr;
     }
-    return shell_popen(line);
+    return shell_popen(line, mode);
 }
 
 int hw_pclose(FILE* stream) {

@@ -23,7 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import obrabi_audio as audio  # noqa: E402
-from obrabi_harness import Bridge, intercom_board  # noqa: E402
+from obrabi_harness import Bridge, intercom_board, wait_until  # noqa: E402
 from obrabi_netns import Network  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -107,10 +107,8 @@ class Intercom:
         """The preloaded counter's count of heap allocations so far."""
         before = os.path.getsize(self.counts) if os.path.exists(self.counts) else 0
         os.kill(self.proc.pid, signal.SIGUSR2)
-        for _ in range(100):
-            if os.path.exists(self.counts) and os.path.getsize(self.counts) > before:
-                break
-            time.sleep(0.02)
+        wait_until(lambda: os.path.exists(self.counts) and os.path.getsize(self.counts) > before,
+                   2, 0.02)
         return int(open(self.counts).read().split()[-1])
 
     def threads(self):

@@ -59,11 +59,7 @@ int hw_system(const char* command) {
     return run_shell(command);
 }
 FILE* hw_popen(const char* command, const char* mode) {
-    if (mode[0] != 'r') {
-        errno = EINVAL;
-        return nullptr;
-    }
-    return shell_popen(command);
+    return shell_popen(command, mode);
 }
 int hw_pclose(FILE* stream) {
     return shell_pclose(stream);

@@ -43,8 +43,9 @@ extern mcast_group rxGroup;
 // Notes the group joined (or tried) on the receive socket.
 void mcast_group_set(mcast_group& g, int sockfd, in_addr_t group, in_addr_t iface);
 
-// Called on every wake-up of the receive loop and after every datagram, with the stream and
-// the event just seen: re-joins when due and writes the lines. Nothing for a unicast IN_DEST.
+// Called on every wake-up of the receive loop and after every dropped datagram (rx_tick), with
+// the stream and the event just seen: re-joins when due and writes the lines. Nothing for a
+// unicast IN_DEST.
 void mcast_tick(mcast_group& g, const stream_stats& s, stream_event event, int64_t nowUs);
 
 // Leaves and joins the group once. Result: 0, or the errno of the failed join.

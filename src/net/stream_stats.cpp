@@ -14,12 +14,18 @@ void add_jitter(stream_stats& s, int64_t d) {
     s.jitterX16Us += d - ((s.jitterX16Us + 8) >> 4);
 }
 
-// The datagram with this counter is the one the next is compared with; nothing is counted.
-void take_reference(stream_stats& s, uint16_t counter) {
+// The window starts afresh at this counter: the next datagram is compared with it, and
+// nothing before it is counted.
+void restart_window(stream_stats& s, uint16_t counter) {
     s.haveReference = true;
     s.highest = counter;
     s.seen = 1;
     s.tracked = 0;
+}
+
+// A fresh reference: the window, and the runs that decide whether the tail counts.
+void take_reference(stream_stats& s, uint16_t counter) {
+    restart_window(s, counter);
     s.countRun = 0;
     s.oddRun = 0;
     s.oddRunDuplicated = 0;
@@ -49,15 +55,10 @@ void account_by_counter(stream_stats& s, uint16_t counter, int step, bool plausi
     const int ahead = step_between(s.highest, counter);
     // Far outside the window the sender has jumped (restarted, or another counter): counting
     // the thousands of values in between as lost would say nothing about the network, so the
-    // datagram becomes the new reference instead.
+    // window starts afresh there instead. The odd run goes on: a tail that keeps jumping is
+    // no counter.
     if (ahead > STREAM_WINDOW || ahead <= -STREAM_WINDOW) {
-        const bool counting = s.counting;
-        const int oddRun = s.oddRun;
-        const unsigned long oddDuplicated = s.oddRunDuplicated;
-        take_reference(s, counter);
-        s.counting = counting;
-        s.oddRun = oddRun;
-        s.oddRunDuplicated = oddDuplicated;
+        restart_window(s, counter);
         return;
     }
     if (ahead > 0) {

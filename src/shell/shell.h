@@ -33,10 +33,11 @@ int run_shell(const char* command);
 pid_t shell_spawn(const char* command, int* output);
 // Waits for a child of shell_spawn, again after EINTR: its raw wait status, or -1.
 int shell_wait(pid_t child);
-// popen(command, "r") on shell_spawn: a stream of the command's standard output, or nullptr.
-// Up to SHELL_STREAMS streams are open at once.
+// popen(command, mode) on shell_spawn: a stream of the command's standard output, or nullptr.
+// Commands are only read: a mode that does not start with "r" gives nullptr with EINVAL. Up to
+// SHELL_STREAMS streams are open at once.
 inline constexpr int SHELL_STREAMS = 8;
-FILE* shell_popen(const char* command);
+FILE* shell_popen(const char* command, const char* mode);
 // Closes a stream of shell_popen and waits for its command: the raw wait status, or -1 (also
 // for a stream that shell_popen did not give).
 int shell_pclose(FILE* stream);

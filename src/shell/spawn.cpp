@@ -111,7 +111,11 @@ int run_shell(const char* command) {
     return child < 0 ? -1 : shell_wait(child);
 }
 
-FILE* shell_popen(const char* command) {
+FILE* shell_popen(const char* command, const char* mode) {
+    if (mode[0] != 'r') {
+        errno = EINVAL;
+        return nullptr;
+    }
     const int slot = reserve_stream();
     if (slot < 0) {
         errno = EMFILE;

@@ -52,7 +52,7 @@ int ppp0_link_up() {
     char why[SAFE_WHY_SIZE] = {};
     const int out = safe_open(scratch, safe_mode::fresh, why, sizeof why);
     if (out >= 0) {
-        FILE* listing = shell_popen("ifconfig ppp0"); // its errors go to standard error
+        FILE* listing = shell_popen("ifconfig ppp0", "r"); // its errors go to standard error
         if (listing != nullptr) {
             (void)write_stream(out, listing);
             shell_pclose(listing);

@@ -141,6 +141,10 @@ TEST(Ak5701, SequencePerRateBoardAndInputThenGainAndAlcFromTheStore) {
     // then gain (0x13, two bits) and ALC (0x1C bit 7) from the environment store.
     const std::string up = "11=35 14=23 10=07 16=04 11=37 ";
     const std::string tail = "18=A1 19=A1 13=00 12=10 12=10 10=04 10=07 ";
+    // The power-up again with the rate code in 0x15, ending in register 0x11.
+    const auto again = [](const std::string& code, const std::string& last) {
+        return "15=" + code + " 11=35 14=23 15=" + code + " 10=07 16=04 11=" + last + " ";
+    };
     struct ak_case {
         unsigned variant, version;
         int rate, input, port;
@@ -149,30 +153,25 @@ TEST(Ak5701, SequencePerRateBoardAndInputThenGainAndAlcFromTheStore) {
     const std::string tooLong(40, 'x'); // more than the 31 characters the buffer holds
     const ak_case cases[] = {
         {0x2D54, 0x0102, 8000, 1, 1, "INTERCOMM_M_GAIN=2\nINTERCOMM_ALC=ON",
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=02 1C=80"},
+         up + again("20", "37") + tail + "13=02 1C=80"},
         {0x2D52, 260, 8000, 1, 1, "INTERCOMM_M_GAIN=7\nINTERCOMM_ALC=on",
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=17 " + tail + "13=03 1C=00"},
+         up + again("20", "17") + tail + "13=03 1C=00"},
         {0x2D52, 0x7FFF, 8000, 1, 1, "INTERCOMM_M_GAIN=-1\nINTERCOMM_ALC=OFF",
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=17 " + tail + "13=03 1C=00"},
-        {0x2D52, 259, 8000, 1, 1, "INTERCOMM_M_GAIN=abc\nINTERCOMM_ALC=",
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=00"},
+         up + again("20", "17") + tail + "13=03 1C=00"},
+        {0x2D52, 259, 8000, 1, 1,
+         "INTERCOMM_M_GAIN=abc\nINTERCOMM_ALC=", up + again("20", "37") + tail + "13=00 1C=00"},
         {0x2D52, 0x8104, 8000, 1, 1, "OTHER=1", // a negative version is an old one
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+         up + again("20", "37") + tail + "13=00 1C=80"},
         {0x2D54, 260, 8000, 1, 1, "INTERCOMM_M_GAIN=1" + tooLong + "\nINTERCOMM_ALC=OFF" + tooLong,
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+         up + again("20", "37") + tail + "13=00 1C=80"},
         {0x2D54, 0x0101, 8000, 2, 1, "",
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 18=A1 19=A1 13=00 12=10 12=13 10=04 "
-              "10=07 13=00 1C=80"},
-        {0x2D54, 0x0101, 8000, 1, 2, "",
-         up + "15=20 11=35 14=23 15=20 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+         up + again("20", "37") + "18=A1 19=A1 13=00 12=10 12=13 10=04 10=07 13=00 1C=80"},
+        {0x2D54, 0x0101, 8000, 1, 2, "", up + again("20", "37") + tail + "13=00 1C=80"},
         {0x2D54, 0x0101, 16000, 1, 1, "", up + "15=22 " + tail + "13=00 1C=80"},
         {0x2D54, 0x0101, 22050, 1, 1, "", up + tail + "13=00 1C=80"}, // no code for this rate
-        {0x2D54, 0x0101, 32000, 1, 1, "",
-         up + "15=2A 11=35 14=23 15=2A 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
-        {0x2D54, 0x0101, 44100, 1, 1, "",
-         up + "15=2F 11=35 14=23 15=2F 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
-        {0x2D54, 0x0101, 48000, 1, 1, "",
-         up + "15=2B 11=35 14=23 15=2B 10=07 16=04 11=37 " + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 32000, 1, 1, "", up + again("2A", "37") + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 44100, 1, 1, "", up + again("2F", "37") + tail + "13=00 1C=80"},
+        {0x2D54, 0x0101, 48000, 1, 1, "", up + again("2B", "37") + tail + "13=00 1C=80"},
     };
     env_init(0);
     for (const ak_case& c : cases) {

@@ -39,13 +39,17 @@ struct runner {
     std::string (*run)(const board_dir& b, const std::string& command);
 };
 
-std::string through_popen(const board_dir&, const std::string& command) {
-    FILE* f = shell_popen(command.c_str());
+// The output of a stream of one of the popen kinds, closed by its own pclose.
+std::string read_and_close(FILE* f, int (*close_stream)(FILE*)) {
     if (f == nullptr)
         return "<not started>";
     std::string text = read_stream(f);
-    shell_pclose(f);
+    close_stream(f);
     return text;
+}
+
+std::string through_popen(const board_dir&, const std::string& command) {
+    return read_and_close(shell_popen(command.c_str(), "r"), shell_pclose);
 }
 
 std::string through_run_shell(const board_dir& b, const std::string& command) {
@@ -67,12 +71,7 @@ std::string through_spawn(const board_dir&, const std::string& command) {
 
 // The seam of the simulated board: the tool runs with the board's bin folder on its path.
 std::string through_hw_popen(const board_dir&, const std::string& command) {
-    FILE* f = hw_popen(command.c_str(), "r");
-    if (f == nullptr)
-        return "<not started>";
-    std::string text = read_stream(f);
-    hw_pclose(f);
-    return text;
+    return read_and_close(hw_popen(command.c_str(), "r"), hw_pclose);
 }
 
 std::string through_hw_system(const board_dir& b, const std::string& command) {
@@ -141,7 +140,7 @@ TEST_F(Spawn, ChildInheritsNoCloseOnExecDescriptorAndThePipeIsCloseOnExec) {
     close(57);
     close(58);
     close(quiet);
-    FILE* f = shell_popen("true");
+    FILE* f = shell_popen("true", "r");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     EXPECT_EQ(shell_pclose(f), 0);
@@ -156,19 +155,19 @@ TEST_F(Spawn, ChildInheritsNoCloseOnExecDescriptorAndThePipeIsCloseOnExec) {
 // The stream ends with the command's output; closing it gives the command's raw status. At
 // most SHELL_STREAMS are open at once, and a stream that is not one of them is refused.
 TEST_F(Spawn, PopenReadsTheOutputAndPcloseGivesTheStatus) {
-    FILE* f = shell_popen("printf 'a\\nb'; exit 3");
+    FILE* f = shell_popen("printf 'a\\nb'; exit 3", "r");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(read_stream(f), "a\nb");
     EXPECT_EQ(shell_pclose(f), 3 << 8);
     FILE* open[SHELL_STREAMS] = {};
     for (FILE*& s : open) {
-        s = shell_popen("true"); // no output: closing unread raises no SIGPIPE
+        s = shell_popen("true", "r"); // no output: closing unread raises no SIGPIPE
         EXPECT_NE(s, nullptr);
     }
-    EXPECT_EQ(shell_popen("true"), nullptr);
+    EXPECT_EQ(shell_popen("true", "r"), nullptr);
     EXPECT_EQ(errno, EMFILE);
     EXPECT_EQ(shell_pclose(open[3]), 0);
-    open[3] = shell_popen("echo z");
+    open[3] = shell_popen("echo z", "r");
     ASSERT_NE(open[3], nullptr);
     EXPECT_EQ(read_stream(open[3]), "z\n");
     for (FILE* s : open)

@@ -87,9 +87,6 @@ class SystemTest(unittest.TestCase):
         self.assertIsNotNone(p.wait_for(ready), p.output() + p.output(1))
         return p
 
-    def plays(self, board, since_us=0):  # frames played after since_us, not muted
-        return board.plays(since_us)
-
     def wait_plays(self, board, count, since_us=0, timeout=180):
         ok = wait_until(lambda: len(board.plays(since_us)) >= count, timeout, 0.1)
         self.assertTrue(ok, "%s: fewer than %d frames played" % (board.host, count))

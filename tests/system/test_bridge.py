@@ -44,7 +44,7 @@ class BridgeTest(SystemTest):
             self.assertEqual((r["lost"], r["repeated"], r["reordered"], r["muted"]), (0,) * 4, name)
 
     def assert_unbroken(self, board, since_us, what):  # each frame sent after since_us played
-        counters = [e[2] for e in self.plays(board, since_us)]
+        counters = [e[2] for e in board.plays(since_us)]
         breaks = [(c, d) for c, d in zip(counters, counters[1:]) if (d - c) & 0xFFFF != 1]
         self.assertEqual(breaks[:5], [], "%s: frames lost, repeated or reordered" % what)
 
@@ -166,7 +166,7 @@ class BridgeTest(SystemTest):
                 # Every datagram sent has been handled once B counts all 25 received.
                 self.assertTrue(wait_until(lambda: self.counters(pb)["received"] >= 25, 60, 0.2))
                 self.assertEqual(self.counters(pb)["received"], 25)
-                self.assertEqual([e[2] for e in self.plays(b)], [0xD5D5] * 10)
+                self.assertEqual([e[2] for e in b.plays()], [0xD5D5] * 10)
                 self.assertEqual(set(audio.read_wav(b.path("/sim/speaker.wav"))), {8})
                 self.assertFalse(any("unknown device" in l for l in pb.output()))
                 pb.stop()
@@ -190,7 +190,7 @@ class BridgeTest(SystemTest):
         a, b = self.intercom("a", "b", seed=1), self.intercom("b", "a", seed=2)
         pa, pb = self.run_bridge(a), self.run_bridge(b)
         self.wait_plays(b, 10)
-        before = self.plays(b)[-1][1]
+        before = b.plays()[-1][1]
         first = [proc_status(p.proc.pid) for p in (pa, pb)]
         # C: 10,000 foreign packets a second for 4 s; A's address: 300 a second of wrong sizes.
         floods = [self.send("c", "b", 40000, "776", 200, 0.02, wait=False),
